@@ -1,0 +1,59 @@
+// The few operating-system services the helper uses. Everything that touches
+// file descriptors, signals, errno texts or processor counts lives behind
+// this interface; a port to another system is a new implementation file.
+#ifndef VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_
+#define VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace velmora_corvane_tts::platform {
+
+// Handle of an open input or output channel (a file descriptor on POSIX).
+using Channel = int;
+
+// Outcome of one read or write request: `count` bytes moved, or a non-zero
+// operating-system error number in `error`.
+struct TransferResult {
+  size_t count = 0;
+  int error = 0;
+};
+
+// One read request of at most `size` bytes. A count of 0 with no error is the
+// end of input. Requests that a signal interrupts are repeated.
+TransferResult read_some(Channel channel, void* buffer, size_t size);
+
+// One write request covering the buffers in order (a partial write is
+// possible). Requests that a signal interrupts are repeated.
+TransferResult write_some(Channel channel, std::span<const std::span<const uint8_t>> buffers);
+
+// "{system text} (os error {number})" for an operating-system error number.
+std::string describe_os_error(int error);
+
+// Makes a write to a pipe whose reader has gone fail with an error instead of
+// ending the process.
+void ignore_broken_pipe_signal();
+
+// The standard input channel.
+Channel standard_input();
+
+// Gives the caller a private channel to the process's original standard
+// output and points the standard output channel at standard error, so that
+// anything else in the process that prints cannot corrupt the caller's
+// output. Returns the private channel.
+Channel take_standard_output();
+
+// Writes `text` to standard error, ignoring failures.
+void write_standard_error(std::string_view text);
+
+// Number of processors online for this process, or 0 when unknown.
+unsigned processors_online();
+
+// True when `path` names an existing regular file (links followed).
+bool is_regular_file(const std::string& path);
+
+}  // namespace velmora_corvane_tts::platform
+
+#endif  // VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_

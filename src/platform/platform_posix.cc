@@ -1,0 +1,89 @@
+#include "platform/platform.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <array>
+#include <climits>
+
+namespace velmora_corvane_tts::platform {
+
+TransferResult read_some(Channel channel, void* buffer, size_t size) {
+  for (;;) {
+    ssize_t n = ::read(channel, buffer, size);
+    if (n >= 0) return {static_cast<size_t>(n), 0};
+    if (errno != EINTR) return {0, errno};
+  }
+}
+
+TransferResult write_some(Channel channel, std::span<const std::span<const uint8_t>> buffers) {
+  std::array<iovec, 8> vec{};
+  size_t used = 0;
+  for (const auto& b : buffers) {
+    if (b.empty()) continue;
+    if (used == vec.size()) break;
+    vec[used].iov_base = const_cast<uint8_t*>(b.data());
+    vec[used].iov_len = b.size();
+    ++used;
+  }
+  if (used == 0) return {0, 0};
+  for (;;) {
+    ssize_t n = ::writev(channel, vec.data(), static_cast<int>(used));
+    if (n >= 0) return {static_cast<size_t>(n), 0};
+    if (errno != EINTR) return {0, errno};
+  }
+}
+
+std::string describe_os_error(int error) {
+  char buffer[256];
+  // GNU strerror_r may return a static string instead of filling the buffer.
+  const char* text = strerror_r(error, buffer, sizeof buffer);
+  return std::string(text) + " (os error " + std::to_string(error) + ")";
+}
+
+void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
+
+Channel standard_input() { return STDIN_FILENO; }
+
+Channel take_standard_output() {
+  int private_fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (private_fd < 0) return STDOUT_FILENO;
+  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  return private_fd;
+}
+
+void write_standard_error(std::string_view text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+unsigned processors_online() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) == 0) {
+    int count = CPU_COUNT(&set);
+    if (count > 0) return static_cast<unsigned>(count);
+  }
+  long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+  return online > 0 && online < INT_MAX ? static_cast<unsigned>(online) : 0;
+}
+
+bool is_regular_file(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+}  // namespace velmora_corvane_tts::platform

@@ -1,0 +1,53 @@
+// The catalogue of synthesis models (which files each needs, and the engine
+// configuration handed to the runtime) and the one-slot engine cache.
+#ifndef VELMORA_CORVANE_TTS_TTS_ENGINE_CATALOGUE_H_
+#define VELMORA_CORVANE_TTS_TTS_ENGINE_CATALOGUE_H_
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+#include "runtime/speech_runtime.h"
+
+namespace velmora_corvane_tts {
+
+// The runtime engine configuration of a catalogue model id, with every file
+// joined onto `model_dir`; "Unsupported local speech model" for other ids.
+Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
+                                                   std::string_view model_dir);
+
+// Creates an engine for a catalogue model. A model id outside the catalogue
+// gives "Unsupported local speech model"; a runtime that returns no engine
+// (or fails), or a directory holding a NUL character, gives
+// "Could not load the local speech model from {model_dir}".
+Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir);
+
+// One cached engine with the model id and directory it was created for.
+struct LoadedModel {
+  std::string model_id;
+  std::string model_dir;
+  runtime::OfflineTts engine;
+};
+
+// Holds at most one engine. A request for the cached model id and an equal
+// directory (see same_model_dir) reuses it; any other request creates a new
+// engine and, only once that exists, destroys the old one. A failed creation
+// leaves the cache as it was.
+class EngineCache {
+ public:
+  // The engine for this model, loading it if needed; or the reply message.
+  Result<const runtime::OfflineTts*> acquire(std::string_view model_id,
+                                             std::string_view model_dir);
+
+  // Destroys the cached engine, if any.
+  void clear() { loaded_.reset(); }
+  bool empty() const { return !loaded_.has_value(); }
+
+ private:
+  std::optional<LoadedModel> loaded_;
+};
+
+}  // namespace velmora_corvane_tts
+
+#endif  // VELMORA_CORVANE_TTS_TTS_ENGINE_CATALOGUE_H_

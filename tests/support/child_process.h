@@ -1,0 +1,63 @@
+// Runs a program as a child with pipes on all three standard streams, feeds
+// it input and collects everything it writes.
+#ifndef VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_
+#define VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velmora_corvane_tts::testing {
+
+struct ChildResult {
+  std::string out;     // bytes written to standard output
+  std::string err;     // bytes written to standard error
+  int exit_code = -1;  // exit status, or -1 when killed
+  int signal = 0;      // the killing signal, if any
+};
+
+struct ChildOptions {
+  bool close_stdout_early = false;  // the reader of standard output goes away at once
+  size_t write_chunk = 0;           // >0: deliver input this many bytes at a time
+  std::string working_dir;          // empty: inherit
+};
+
+// Runs `argv` (argv[0] is the program path) with `input` on standard input,
+// then closes it.
+ChildResult run_child(const std::vector<std::string>& argv, const std::string& input,
+                      const ChildOptions& options = {});
+
+// Path of the built helper binary.
+std::string helper_path();
+// Root of the source tree.
+std::string source_dir();
+
+// A fresh empty directory under the system's temporary directory, removed
+// with everything in it when the object is destroyed.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Runs a command through /bin/sh; returns its exit status (-1 on failure to start).
+int run_shell(const std::string& command);
+
+// Generates a synthetic synthesis model ("kokoro" or "supertonic") into
+// `dir` with extra generator arguments. Fails the current test on error.
+void make_tts_model(const std::string& kind, const std::string& dir,
+                    const std::string& extra_args = "");
+
+// Little-endian helpers for building and reading frames.
+std::string le32(uint32_t v);
+uint32_t read_le32(const std::string& s, size_t at);
+
+}  // namespace velmora_corvane_tts::testing
+
+#endif  // VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_
