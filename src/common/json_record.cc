@@ -415,7 +415,10 @@ std::string syntax_fault(rapidjson::ParseErrorCode code, std::string_view text, 
       what = "lone leading surrogate in hex escape";
       break;
     case rapidjson::kParseErrorStringEscapeInvalid:
-      what = at_end ? "EOF while parsing a string" : "invalid escape";
+      what = at_end ? "EOF while parsing a string"
+             : static_cast<unsigned char>(c) < 0x20
+                 ? "control character (\\u0000-\\u001F) found while parsing a string"
+                 : "invalid escape";
       break;
     case rapidjson::kParseErrorStringMissQuotationMark:
       what = at_end ? "EOF while parsing a string"

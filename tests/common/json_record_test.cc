@@ -1,1 +1,56 @@
+// The record parser's handling of optional fields and lists, which the
+// synthesis request does not use.
+#include "common/json_record.h"
+
 #include <gtest/gtest.h>
+
+#include <array>
+
+namespace velmora_corvane_tts {
+namespace {
+
+constexpr std::array<JsonField, 4> kFields = {{
+    {"text", JsonFieldType::kString},
+    {"tokens", JsonFieldType::kStringList},
+    {"times", JsonFieldType::kF32List, true},
+    {"final", JsonFieldType::kBool},
+}};
+constexpr JsonRecordShape kShape{"Sample", kFields};
+
+std::string parse(std::string_view text) {
+  auto r = parse_json_record(text, kShape);
+  if (!r.ok()) return r.error().message();
+  return "ok " + std::get<std::string>(r.value()[0]);
+}
+
+TEST(JsonRecord, OptionalFieldsMayBeAbsentOrNull) {
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"final":false})"), "ok a");
+  EXPECT_EQ(parse(R"({"text":"b","tokens":["x","y"],"times":null,"final":true})"), "ok b");
+  EXPECT_EQ(parse(R"({ "text": "c", "tokens": ["x"], "times": [0.5, 1], "extra": {"k": [1]}, "final": false})"),
+            "ok c");
+  EXPECT_EQ(parse(R"(["d",[],null,true])"), "ok d");
+}
+
+TEST(JsonRecord, ListElementsAndRequiredFieldsAreChecked) {
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[1],"final":false})"),
+            "invalid type: integer `1`, expected a string at line 1 column 23");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":"x","final":false})"),
+            "invalid type: string \"x\", expected a sequence at line 1 column 24");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[["x"]],"final":false})"),
+            "invalid type: sequence, expected a string at line 1 column 23");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"times":["1"],"final":false})"),
+            "invalid type: string \"1\", expected f32 at line 1 column 36");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[]})"), "missing field `final` at line 1 column 24");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"final":0})"),
+            "invalid type: integer `0`, expected a boolean at line 1 column 33");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"final":true,"text":"b"})"),
+            "duplicate field `text` at line 1 column 43");
+}
+
+TEST(JsonObjectWithString, EscapesTheValue) {
+  EXPECT_EQ(json_object_with_string("lang", "en"), R"({"lang":"en"})");
+  EXPECT_EQ(json_object_with_string("lang", "a\"b"), R"({"lang":"a\"b"})");
+}
+
+}  // namespace
+}  // namespace velmora_corvane_tts

@@ -1,1 +1,83 @@
+#include "tts/wave_encoding.h"
+
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace velmora_corvane_tts {
+namespace {
+
+uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
+  uint32_t v;
+  std::memcpy(&v, b.data() + at, 4);
+  return v;
+}
+
+TEST(SampleConversion, ScalesBy32767RoundsHalfAwayAndClamps) {
+  // 0.5 scales to exactly 16383.5, which rounds away from zero.
+  const float in[] = {0.5f, -0.5f, 0.25f, -0.25f, 0.1f, 1.0f, -1.0f, 1.5f, -2.0f};
+  const int16_t want[] = {16384, -16384, 8192, -8192, 3277, 32767, -32767, 32767, -32767};
+  for (size_t i = 0; i < std::size(in); ++i) EXPECT_EQ(sample_to_pcm16(in[i]), want[i]) << in[i];
+}
+
+TEST(SampleConversion, NonFiniteSamplesBecomeSilence) {
+  EXPECT_EQ(sample_to_pcm16(std::numeric_limits<float>::quiet_NaN()), 0);
+  EXPECT_EQ(sample_to_pcm16(std::numeric_limits<float>::infinity()), 0);
+  EXPECT_EQ(sample_to_pcm16(-std::numeric_limits<float>::infinity()), 0);
+}
+
+TEST(WavFile, OneSampleHasTheExactHeader) {
+  const float one = 0.5f;
+  auto wav = f32_mono_wave({&one, 1}, 24000);
+  ASSERT_TRUE(wav.ok());
+  const std::vector<uint8_t>& b = wav.value();
+  ASSERT_EQ(b.size(), 46u);
+  EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
+  EXPECT_EQ(u32_at(b, 4), 38u);
+  EXPECT_EQ(std::string(b.begin() + 8, b.begin() + 16), "WAVEfmt ");
+  EXPECT_EQ(u32_at(b, 16), 16u);
+  EXPECT_EQ(b[20], 1);  // PCM
+  EXPECT_EQ(b[21], 0);
+  EXPECT_EQ(b[22], 1);  // mono
+  EXPECT_EQ(b[23], 0);
+  EXPECT_EQ(u32_at(b, 24), 24000u);
+  EXPECT_EQ(u32_at(b, 28), 48000u);
+  EXPECT_EQ(b[32], 2);
+  EXPECT_EQ(b[34], 16);
+  EXPECT_EQ(std::string(b.begin() + 36, b.begin() + 40), "data");
+  EXPECT_EQ(u32_at(b, 40), 2u);
+  EXPECT_EQ(b[44], 0x00);  // 16384 little-endian
+  EXPECT_EQ(b[45], 0x40);
+}
+
+TEST(WavFile, SampleCountBoundIsCheckedBeforeAnyAllocation) {
+  // The span is never read: the bound is checked first.
+  static const float dummy = 0.0f;
+  auto too_many = f32_mono_wave({&dummy, kMaxWavSamples + 1}, 16000);
+  ASSERT_FALSE(too_many.ok());
+  EXPECT_EQ(too_many.error().message(), "Generated speech is too large to buffer");
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Encodes the largest accepted sample count with the address space capped,
+// so that the 4 GiB allocation fails; exits 0 when that comes back as the
+// too-large message.
+void encode_largest_under_memory_cap() {
+  rlimit limit{512u << 20, 512u << 20};
+  setrlimit(RLIMIT_AS, &limit);
+  static const float dummy = 0.0f;
+  auto wav = f32_mono_wave({&dummy, kMaxWavSamples}, 16000);
+  bool ok = !wav.ok() && wav.error().message() == "Generated speech is too large to buffer";
+  std::_Exit(ok ? 0 : 3);
+}
+
+TEST(WavFileDeathTest, AllocationFailureIsAnErrorNotACrash) {
+  EXPECT_EXIT(encode_largest_under_memory_cap(), ::testing::ExitedWithCode(0), "");
+}
+#endif
+
+}  // namespace
+}  // namespace velmora_corvane_tts

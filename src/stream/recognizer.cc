@@ -1,0 +1,88 @@
+#include "stream/recognizer.h"
+
+#include <algorithm>
+
+#include "common/json_record.h"
+#include "common/model_path.h"
+#include "common/text.h"
+#include "platform/platform.h"
+
+namespace velmora_corvane_tts {
+namespace {
+
+// The recogniser's result. Only "text" is used; the rest is checked and
+// dropped.
+constexpr std::array<JsonField, 6> kResultFields = {{
+    {"text", JsonFieldType::kString},
+    {"tokens", JsonFieldType::kStringList},
+    {"timestamps", JsonFieldType::kF32List, true},
+    {"segment", JsonFieldType::kI32, true},
+    {"start_time", JsonFieldType::kF32, true},
+    {"is_final", JsonFieldType::kBool},
+}};
+constexpr JsonRecordShape kResultShape{"RecognizerResult", kResultFields};
+
+bool names_regular_file(const std::string& path) {
+  // The file-system call sees the text only up to its first NUL.
+  return path.find('\0') == std::string::npos && platform::is_regular_file(path);
+}
+
+}  // namespace
+
+int32_t recognizer_threads(unsigned processors) {
+  if (processors == 0) return 2;
+  return static_cast<int32_t>(std::clamp(processors / 2, 2u, 4u));
+}
+
+int32_t recognizer_threads() { return recognizer_threads(platform::processors_online()); }
+
+Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir) {
+  std::array<std::string, kStreamModelFiles.size()> paths;
+  for (size_t i = 0; i < kStreamModelFiles.size(); ++i) {
+    paths[i] = join_model_path(model_dir, kStreamModelFiles[i]);
+    if (!names_regular_file(paths[i])) {
+      return Error(std::string(kStreamModelFiles[i]) + " is missing from " + model_dir);
+    }
+  }
+  runtime::RecognizerSettings settings;
+  settings.encoder = std::move(paths[0]);
+  settings.decoder = std::move(paths[1]);
+  settings.joiner = std::move(paths[2]);
+  settings.tokens = std::move(paths[3]);
+  settings.num_threads = recognizer_threads();
+  settings.provider = "cpu";
+  settings.decoding_method = "greedy_search";
+  settings.sample_rate = kRecognizerSampleRate;
+  settings.feature_dim = 80;
+  settings.ctc_fst_max_active = 4;
+  auto recognizer = runtime::OnlineRecognizer::create(settings);
+  if (!recognizer.ok()) {
+    return Error("Could not load the streaming speech model from " + model_dir);
+  }
+  return recognizer;
+}
+
+std::string decode_available(const runtime::OnlineRecognizer& recognizer,
+                             RecognitionStream& stream) {
+  if (stream.failed) return std::string();
+  for (;;) {
+    auto ready = recognizer.is_ready(stream.stream);
+    if (!ready.ok()) return std::string();
+    if (!ready.value()) break;
+    if (!recognizer.decode(stream.stream).ok()) {
+      stream.failed = true;
+      return std::string();
+    }
+  }
+  auto json = recognizer.result_json(stream.stream);
+  if (!json.ok() || !json.value().has_value()) return std::string();
+  return transcript_from_result(*json.value());
+}
+
+std::string transcript_from_result(std::string_view json) {
+  auto parsed = parse_json_record(json, kResultShape);
+  if (!parsed.ok()) return std::string();
+  return std::string(trim_white_space(std::get<std::string>(parsed.value()[0])));
+}
+
+}  // namespace velmora_corvane_tts

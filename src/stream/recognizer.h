@@ -1,0 +1,70 @@
+// The streaming recogniser shared by stream mode and the smoke test: how a
+// model directory becomes a recogniser, and how a stream's audio becomes a
+// transcript.
+#ifndef VELMORA_CORVANE_TTS_STREAM_RECOGNIZER_H_
+#define VELMORA_CORVANE_TTS_STREAM_RECOGNIZER_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "common/result.h"
+#include "runtime/speech_runtime.h"
+
+namespace velmora_corvane_tts {
+
+// The files of a streaming transducer model directory, in the order they are
+// looked for: encoder, decoder, joiner, token table.
+inline constexpr std::array<std::string_view, 4> kStreamModelFiles = {
+    "encoder.int8.onnx", "decoder.int8.onnx", "joiner.int8.onnx", "tokens.txt"};
+
+// Sample rate of every feature frame the recogniser computes.
+inline constexpr int32_t kRecognizerSampleRate = 16000;
+
+// Recogniser threads for `processors` online processors: half of them
+// (rounded down), at least 2 and at most 4; 2 when the count is unknown (0).
+int32_t recognizer_threads(unsigned processors);
+
+// recognizer_threads() for the processors online for this process now.
+int32_t recognizer_threads();
+
+// Builds a recogniser from `model_dir` (greedy search, endpointing off,
+// recognizer_threads() threads).
+//   - "{file} is missing from {model_dir}" for the first of kStreamModelFiles
+//     that is not an existing regular file (links followed); a path holding
+//     a NUL character names no file. Nothing else is tried after it.
+//   - "Could not load the streaming speech model from {model_dir}" when the
+//     runtime returns no recogniser or throws while building it.
+// `model_dir` appears in messages exactly as passed.
+Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir);
+
+// A recognition stream and whether the runtime has failed on it. A decode
+// step that throws leaves the stream without its model state, and decoding
+// it again would crash the process, so such a stream is never decoded again:
+// it yields the empty text until it is destroyed.
+struct RecognitionStream {
+  explicit RecognitionStream(runtime::OnlineStream s) : stream(std::move(s)) {}
+  runtime::OnlineStream stream;
+  bool failed = false;
+};
+
+// Runs every decode step the stream is ready for, then returns the current
+// transcript with surrounding Unicode white space trimmed. Never fails: a
+// runtime call that throws (a decode step that throws marks the stream
+// failed), a failed stream, a missing result or a result that is not a
+// well-formed recogniser result gives the empty text.
+std::string decode_available(const runtime::OnlineRecognizer& recognizer,
+                             RecognitionStream& stream);
+
+// The trimmed "text" of one recogniser result JSON, parsed strictly: an
+// object (unknown keys skipped) or array with "text" (string), "tokens"
+// (strings), "timestamps" (numbers or null, optional), "segment" (i32 or
+// null, optional), "start_time" (number or null, optional) and "is_final"
+// (boolean). Any fault gives the empty text.
+std::string transcript_from_result(std::string_view json);
+
+}  // namespace velmora_corvane_tts
+
+#endif  // VELMORA_CORVANE_TTS_STREAM_RECOGNIZER_H_

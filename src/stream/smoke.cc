@@ -1,0 +1,126 @@
+#include "stream/smoke.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <string_view>
+#include <vector>
+
+#include "platform/platform.h"
+#include "runtime/speech_runtime.h"
+#include "stream/recognizer.h"
+
+namespace velmora_corvane_tts {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view kPrefix = "STREAM-STT-SMOKE: ";
+
+// Whole milliseconds of a duration, the remainder dropped.
+long long whole_ms(Clock::duration d) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(d).count();
+}
+
+std::string fixed(double value, int decimals) {
+  char buffer[512];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed,
+                         decimals);
+  return std::string(buffer, r.ptr);
+}
+
+std::string right_aligned(long long value, size_t width) {
+  std::string digits = std::to_string(value);
+  if (digits.size() < width) digits.insert(0, width - digits.size(), ' ');
+  return digits;
+}
+
+void write_out(OutputStream& out, const std::string& text) {
+  std::string line = std::string(kPrefix) + text + "\n";
+  // The report goes on when its reader has gone; the exit status still says
+  // how recognition went.
+  (void)out.write_all({std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(line.data()),
+                                                line.size())});
+  (void)out.flush();
+}
+
+void write_err(const std::string& text) {
+  platform::write_standard_error(std::string(kPrefix) + text + "\n");
+}
+
+}  // namespace
+
+int32_t smoke_block_size(int32_t sample_rate) {
+  auto block = static_cast<int32_t>(static_cast<float>(sample_rate) * 0.1f);
+  return std::max(block, 1);
+}
+
+int32_t smoke_trailing_zeros(int32_t sample_rate) {
+  return static_cast<int32_t>(static_cast<float>(sample_rate) * 0.8f);
+}
+
+int smoke(const std::string& model_dir, const std::string& wav,
+          const std::optional<std::string>& language, OutputStream& out) {
+  Clock::time_point t0 = Clock::now();
+  auto recognizer = create_recognizer(model_dir);
+  if (!recognizer.ok()) {
+    write_err(recognizer.error().message());
+    return 1;
+  }
+  write_out(out, "loaded " + model_dir + " in " + std::to_string(whole_ms(Clock::now() - t0)) +
+                     " ms with " + std::to_string(recognizer_threads()) + " threads");
+
+  // A rate below 1 cannot be fed to a stream, so such a file is as good as
+  // unreadable.
+  auto wave = runtime::Wave::read(wav);
+  if (!wave.ok() || wave.value().sample_rate() < 1) {
+    write_err("cannot read " + wav);
+    return 1;
+  }
+  std::span<const float> samples = wave.value().samples();
+  int32_t rate = wave.value().sample_rate();
+  float seconds = static_cast<float>(samples.size()) / static_cast<float>(rate);
+  write_out(out, wav + ": " + std::to_string(samples.size()) + " samples at " +
+                     std::to_string(rate) + " Hz (" + fixed(seconds, 2) + " s)");
+
+  auto created = recognizer.value().create_stream();
+  if (!created.ok()) {
+    write_err("the streaming voice runtime could not open a stream");
+    return 1;
+  }
+  RecognitionStream stream(std::move(created).value());
+  if (language.has_value()) (void)stream.stream.set_option("language", *language);
+
+  const auto block = static_cast<size_t>(smoke_block_size(rate));
+  Clock::time_point t1 = Clock::now();
+  std::string shown;
+  for (size_t at = 0; at < samples.size(); at += block) {
+    size_t count = std::min(block, samples.size() - at);
+    (void)stream.stream.accept_waveform(rate, samples.subspan(at, count));
+    std::string text = decode_available(recognizer.value(), stream);
+    if (text != shown) {
+      write_out(out, "partial @" + right_aligned(whole_ms(Clock::now() - t1), 6) + " ms: " + text);
+      shown = std::move(text);
+    }
+  }
+  const std::vector<float> zeros(static_cast<size_t>(smoke_trailing_zeros(rate)), 0.0f);
+  (void)stream.stream.accept_waveform(rate, zeros);
+  (void)stream.stream.input_finished();
+  std::string final_text = decode_available(recognizer.value(), stream);
+
+  Clock::duration elapsed = Clock::now() - t1;
+  double audio_seconds = static_cast<double>(samples.size()) / static_cast<double>(rate);
+  double rtf = std::chrono::duration<double>(elapsed).count() / std::max(audio_seconds, 0.000001);
+  write_out(out, "decode_ms=" + std::to_string(whole_ms(elapsed)) + " rtf=" + fixed(rtf, 3) +
+                     " final=" + final_text);
+  int status = 0;
+  if (final_text.empty()) {
+    write_err("the final transcript is empty");
+    status = 1;
+  }
+  // Released in reverse order of creation: the stream, the wave, then the
+  // recogniser.
+  return status;
+}
+
+}  // namespace velmora_corvane_tts

@@ -1,0 +1,42 @@
+// The recogniser smoke test: loads a streaming model, feeds a WAV file to one
+// stream in 100 ms blocks as fast as the recogniser takes them, and reports.
+//
+// Lines, each written whole as soon as it is complete ("{}" a value):
+//   A err "STREAM-STT-SMOKE: {create_recognizer's message}"
+//   B out "STREAM-STT-SMOKE: loaded {model_dir} in {ms} ms with {n} threads"
+//   C err "STREAM-STT-SMOKE: cannot read {wav}"
+//   D out "STREAM-STT-SMOKE: {wav}: {n} samples at {rate} Hz ({seconds, 2 decimals} s)"
+//   E out "STREAM-STT-SMOKE: partial @{ms, width 6} ms: {transcript}"
+//   F out "STREAM-STT-SMOKE: decode_ms={ms} rtf={3 decimals} final={transcript}"
+//   G err "STREAM-STT-SMOKE: the final transcript is empty"
+#ifndef VELMORA_CORVANE_TTS_STREAM_SMOKE_H_
+#define VELMORA_CORVANE_TTS_STREAM_SMOKE_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "common/io.h"
+
+namespace velmora_corvane_tts {
+
+// Block of samples fed per step for a file at `sample_rate`: a tenth of a
+// second (single precision, truncated), at least 1.
+int32_t smoke_block_size(int32_t sample_rate);
+
+// Zero samples fed after the file at `sample_rate`: 0.8 s (single precision,
+// truncated).
+int32_t smoke_trailing_zeros(int32_t sample_rate);
+
+// Runs the smoke test and returns the exit status: 0 when the final
+// transcript is not empty; 1 when the recogniser cannot be built (line A),
+// the WAV file cannot be read or states a sample rate below 1 (lines B, C),
+// or the final transcript is empty (line G after F). Lines B, D, E and F go
+// to `out`, whose write failures are ignored; A, C and G to standard error.
+// A language, even an empty one, is set as the stream option "language".
+int smoke(const std::string& model_dir, const std::string& wav,
+          const std::optional<std::string>& language, OutputStream& out);
+
+}  // namespace velmora_corvane_tts
+
+#endif  // VELMORA_CORVANE_TTS_STREAM_SMOKE_H_

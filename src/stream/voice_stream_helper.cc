@@ -1,0 +1,161 @@
+#include "stream/voice_stream_helper.h"
+
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/model_path.h"
+#include "common/text.h"
+#include "runtime/speech_runtime.h"
+#include "stream/recognizer.h"
+#include "stream/voice_stream_protocol.h"
+
+namespace velmora_corvane_tts {
+namespace {
+
+std::span<const uint8_t> bytes_of(std::string_view text) {
+  return {reinterpret_cast<const uint8_t*>(text.data()), text.size()};
+}
+
+// The loaded recogniser and the Open request fields it was built for.
+struct Loaded {
+  std::string model_id;
+  std::string model_dir;
+  runtime::OnlineRecognizer recognizer;
+};
+
+// The open stream of one recording.
+struct Active {
+  std::string last_transcript;
+  uint64_t recording_id = 0;
+  RecognitionStream stream;
+};
+
+class StreamService {
+ public:
+  explicit StreamService(OutputStream& output) : output_(output) {}
+  StreamService(const StreamService&) = delete;
+  StreamService& operator=(const StreamService&) = delete;
+  ~StreamService() { release(); }
+
+  // Handles one request; the result is that of writing its replies.
+  Status handle(const Frame& frame) {
+    switch (frame.tag) {
+      case kOpenTag: return open(frame.id, frame.payload);
+      case kAudioTag: return audio(frame.id, frame.payload);
+      case kFinishTag: return finish(frame.id);
+      case kCancelTag: return cancel(frame.id);
+      default:
+        return reply_error(output_, frame.id, "Unknown request tag " + std::to_string(frame.tag));
+    }
+  }
+
+  // The stream goes before the recogniser that created it.
+  void release() {
+    active_.reset();
+    loaded_.reset();
+  }
+
+ private:
+  Status open(uint64_t id, std::span<const uint8_t> payload) {
+    active_.reset();
+    if (payload.size() > kMaxOpenRequestBytes) {
+      return reply_error(output_, id, "The open request is too large");
+    }
+    auto request = parse_open_request(
+        std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size()));
+    if (!request.ok()) {
+      return reply_error(output_, id, "Invalid open request: " + request.error().message());
+    }
+    const OpenRequest& r = request.value();
+    bool reuse = loaded_.has_value() && loaded_->model_id == r.model_id &&
+                 same_model_dir(loaded_->model_dir, r.model_dir);
+    if (!reuse) {
+      loaded_.reset();
+      auto recognizer = create_recognizer(r.model_dir);
+      if (!recognizer.ok()) return reply_error(output_, id, recognizer.error().message());
+      loaded_.emplace(Loaded{r.model_id, r.model_dir, std::move(recognizer).value()});
+    }
+    if (!loaded_.has_value()) return reply_error(output_, id, "The model did not stay loaded");
+    auto stream = loaded_->recognizer.create_stream();
+    if (!stream.ok()) {
+      return reply_error(output_, id, "The streaming voice runtime could not open a stream");
+    }
+    if (r.language.has_value() && !r.language->empty()) {
+      // A language the runtime cannot take was refused by the parser; the
+      // option itself is advisory, so a runtime failure here changes nothing.
+      (void)stream.value().set_option("language", *r.language);
+    }
+    active_.emplace(Active{std::string(), id, RecognitionStream(std::move(stream).value())});
+    return write_frame(output_, kOpenedTag, id, {});
+  }
+
+  Status audio(uint64_t id, std::span<const uint8_t> payload) {
+    if (!loaded_.has_value() || !active_.has_value() || active_->recording_id != id) {
+      return Status();
+    }
+    std::vector<float> samples = bytes_to_samples(payload);
+    // A failed hand-over shows up as an unchanged transcript.
+    (void)active_->stream.stream.accept_waveform(kRecognizerSampleRate, samples);
+    std::string transcript = decode_available(loaded_->recognizer, active_->stream);
+    if (transcript == active_->last_transcript) return Status();
+    active_->last_transcript = std::move(transcript);
+    return write_frame(output_, kPartialTag, id, bytes_of(active_->last_transcript));
+  }
+
+  Status finish(uint64_t id) {
+    if (!loaded_.has_value()) return reply_error(output_, id, "No speech model is loaded");
+    std::optional<Active> taken = std::exchange(active_, std::nullopt);
+    if (!taken.has_value() || taken->recording_id != id) {
+      taken.reset();
+      return reply_error(output_, id,
+                         "The streaming voice runtime has no open stream for this recording");
+    }
+    const std::vector<float> silence(kTrailingSilenceSamples, 0.0f);
+    (void)taken->stream.stream.accept_waveform(kRecognizerSampleRate, silence);
+    (void)taken->stream.stream.input_finished();
+    std::string transcript = decode_available(loaded_->recognizer, taken->stream);
+    Status written = write_frame(output_, kFinalTag, id, bytes_of(transcript));
+    taken.reset();
+    return written;
+  }
+
+  Status cancel(uint64_t id) {
+    if (active_.has_value() && active_->recording_id == id) active_.reset();
+    return Status();
+  }
+
+  OutputStream& output_;
+  std::optional<Loaded> loaded_;
+  std::optional<Active> active_;
+};
+
+}  // namespace
+
+Status reply_error(OutputStream& output, uint64_t id, std::string_view message) {
+  std::string cleaned = clean_message(message);
+  return write_frame(output, kErrorTag, id, bytes_of(cleaned));
+}
+
+Status run(InputStream& input, OutputStream& output) {
+  StreamService service(output);
+  for (;;) {
+    auto frame = read_frame(input, kMaxStreamFrameBytes);
+    if (!frame.ok()) {
+      service.release();
+      return Error("Could not read a request frame: " + frame.error().message());
+    }
+    if (!frame.value().has_value()) {
+      service.release();
+      return Status();
+    }
+    Status written = service.handle(*frame.value());
+    if (!written.ok()) {
+      service.release();
+      return Error("Could not write a reply frame: " + written.error().message());
+    }
+  }
+}
+
+}  // namespace velmora_corvane_tts
