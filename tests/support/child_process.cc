@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -140,6 +141,160 @@ uint32_t read_le32(const std::string& s, size_t at) {
   uint32_t v = 0;
   for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
   return v;
+}
+
+}  // namespace velmora_corvane_tts::testing
+
+namespace velmora_corvane_tts::testing {
+
+namespace {
+std::string json_string(const std::string& s) {
+  std::string out = "\"";
+  for (char ch : s) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += ch;
+    }
+  }
+  return out + "\"";
+}
+}  // namespace
+
+std::string tts_frame(const std::string& body) {
+  return le32(static_cast<uint32_t>(body.size())) + body;
+}
+
+std::string tts_request(const std::string& model_id, const std::string& model_dir, int sid,
+                        const std::string& text, double speed, const std::string& language) {
+  char speed_text[64];
+  std::snprintf(speed_text, sizeof speed_text, "%.17g", speed);
+  return "{\"model_id\":" + json_string(model_id) + ",\"model_dir\":" + json_string(model_dir) +
+         ",\"sid\":" + std::to_string(sid) + ",\"language\":" + json_string(language) +
+         ",\"speed\":" + speed_text + ",\"text\":" + json_string(text) + "}";
+}
+
+std::vector<TtsReply> parse_tts_replies(const std::string& out) {
+  std::vector<TtsReply> replies;
+  size_t at = 0;
+  while (at < out.size()) {
+    if (out.size() - at < 5) {
+      ADD_FAILURE() << "partial reply header at byte " << at;
+      break;
+    }
+    TtsReply r;
+    r.status = static_cast<uint8_t>(out[at]);
+    uint32_t n = read_le32(out, at + 1);
+    if (out.size() - at - 5 < n) {
+      ADD_FAILURE() << "partial reply payload at byte " << at;
+      break;
+    }
+    r.payload = out.substr(at + 5, n);
+    replies.push_back(std::move(r));
+    at += 5 + n;
+  }
+  return replies;
+}
+
+WavInfo wav_info(const std::string& wav) {
+  WavInfo info;
+  if (wav.size() < 44) {
+    ADD_FAILURE() << "not a WAV file: " << wav.substr(0, 200);
+    return info;
+  }
+  EXPECT_EQ(wav.substr(0, 4), "RIFF");
+  EXPECT_EQ(read_le32(wav, 4), wav.size() - 8);
+  EXPECT_EQ(read_le32(wav, 40), wav.size() - 44);
+  info.sample_rate = read_le32(wav, 24);
+  info.samples = static_cast<uint32_t>((wav.size() - 44) / 2);
+  if (wav.size() >= 46) {
+    info.first = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint8_t>(wav[44]) |
+                                                            static_cast<uint8_t>(wav[45]) << 8));
+  }
+  return info;
+}
+
+}  // namespace velmora_corvane_tts::testing
+
+namespace velmora_corvane_tts::testing {
+
+InteractiveChild::InteractiveChild(const std::vector<std::string>& argv,
+                                   const std::string& working_dir) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  if (!working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) pid_ = pid;
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  in_ = in[1];
+  out_ = out[0];
+  signal(SIGPIPE, SIG_IGN);
+}
+
+InteractiveChild::~InteractiveChild() {
+  if (pid_ > 0) finish();
+  if (out_ >= 0) close(out_);
+}
+
+void InteractiveChild::send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = write(in_, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) {
+      ADD_FAILURE() << "the helper stopped reading";
+      return;
+    }
+    done += static_cast<size_t>(n);
+  }
+}
+
+std::string InteractiveChild::receive(size_t n) {
+  std::string data(n, '\0');
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = read(out_, data.data() + done, n - done);
+    if (r <= 0) break;
+    done += static_cast<size_t>(r);
+  }
+  data.resize(done);
+  return data;
+}
+
+TtsReply InteractiveChild::receive_tts_reply() {
+  TtsReply reply;
+  std::string header = receive(5);
+  if (header.size() != 5) {
+    ADD_FAILURE() << "no reply";
+    return reply;
+  }
+  reply.status = static_cast<uint8_t>(header[0]);
+  reply.payload = receive(read_le32(header, 1));
+  return reply;
+}
+
+int InteractiveChild::finish() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+  int status = 0;
+  if (pid_ > 0) waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 }  // namespace velmora_corvane_tts::testing

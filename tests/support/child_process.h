@@ -60,4 +60,62 @@ uint32_t read_le32(const std::string& s, size_t at);
 
 }  // namespace velmora_corvane_tts::testing
 
+
+namespace velmora_corvane_tts::testing {
+
+// One synthesis reply frame as read back from the helper's output.
+struct TtsReply {
+  uint8_t status = 0;
+  std::string payload;
+};
+
+// A synthesis request frame: 4-byte length, then `body`.
+std::string tts_frame(const std::string& body);
+
+// A synthesis request body with JSON string escaping applied to every text.
+std::string tts_request(const std::string& model_id, const std::string& model_dir, int sid,
+                        const std::string& text, double speed = 1.0,
+                        const std::string& language = "en");
+
+// Splits the helper's output into reply frames. A trailing partial frame
+// fails the current test.
+std::vector<TtsReply> parse_tts_replies(const std::string& out);
+
+// Fields of a WAV reply.
+struct WavInfo {
+  uint32_t sample_rate = 0;
+  uint32_t samples = 0;
+  int16_t first = 0;
+};
+WavInfo wav_info(const std::string& wav);
+
+}  // namespace velmora_corvane_tts::testing
+
+namespace velmora_corvane_tts::testing {
+
+// A child kept running between exchanges, for tests that change something
+// on disk while the helper holds a model. Standard error is inherited.
+class InteractiveChild {
+ public:
+  InteractiveChild(const std::vector<std::string>& argv, const std::string& working_dir = "");
+  ~InteractiveChild();
+  InteractiveChild(const InteractiveChild&) = delete;
+  InteractiveChild& operator=(const InteractiveChild&) = delete;
+
+  void send(const std::string& bytes);
+  // Reads exactly `n` bytes of standard output; fewer at its end.
+  std::string receive(size_t n);
+  // Reads one synthesis reply frame.
+  TtsReply receive_tts_reply();
+  // Closes standard input and returns the exit status.
+  int finish();
+
+ private:
+  int pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+};
+
+}  // namespace velmora_corvane_tts::testing
+
 #endif  // VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_

@@ -1,0 +1,218 @@
+#include "stream_test_util.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fstream>
+#include <iterator>
+#include <ostream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace velmora_corvane_tts::testing {
+
+std::string shell_quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+void make_stream_model(const std::string& dir, const std::string& extra_args) {
+  std::string command = "/usr/bin/python3 " +
+                        shell_quote(source_dir() + "/tests/fixtures/make_stream_model.py") + " " +
+                        shell_quote(dir) + " " + extra_args + " >/dev/null";
+  ASSERT_EQ(run_shell(command), 0) << command;
+}
+
+void make_stream_audio(const std::string& out, const std::string& args) {
+  std::string command = "/usr/bin/python3 " +
+                        shell_quote(source_dir() + "/tests/fixtures/make_stream_audio.py") + " " +
+                        shell_quote(out) + " " + args;
+  ASSERT_EQ(run_shell(command), 0) << command;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string frame(uint8_t tag, uint64_t id, const std::string& payload) {
+  std::string out(1, static_cast<char>(tag));
+  for (int i = 0; i < 8; ++i) out += static_cast<char>((id >> (8 * i)) & 0xFF);
+  out += le32(static_cast<uint32_t>(payload.size()));
+  return out + payload;
+}
+
+std::string open_frame(uint64_t id, const std::string& model_dir, const std::string& model_id) {
+  std::string json = "{\"model_id\":\"" + model_id + "\",\"model_dir\":\"" + model_dir + "\"}";
+  return frame(0, id, json);
+}
+
+std::string finish_frame(uint64_t id) { return frame(2, id); }
+std::string cancel_frame(uint64_t id) { return frame(3, id); }
+
+std::string audio_frames(uint64_t id, const std::string& raw_f32, size_t block) {
+  std::string out;
+  for (size_t at = 0; at < raw_f32.size(); at += 4 * block) {
+    out += frame(1, id, raw_f32.substr(at, 4 * block));
+  }
+  return out;
+}
+
+std::ostream& operator<<(std::ostream& os, const Reply& r) {
+  static const char* names[] = {"Opened", "Partial", "Final", "Error"};
+  os << (r.tag < 4 ? names[r.tag] : "tag " + std::to_string(r.tag)) << "(" << r.id << ", \""
+     << r.payload << "\")";
+  return os;
+}
+
+Reply opened(uint64_t id) { return {0, id, ""}; }
+Reply partial(uint64_t id, const std::string& text) { return {1, id, text}; }
+Reply final_reply(uint64_t id, const std::string& text) { return {2, id, text}; }
+Reply error_reply(uint64_t id, const std::string& text) { return {3, id, text}; }
+
+namespace {
+
+uint64_t read_le64(const std::string& s, size_t at) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    v |= static_cast<uint64_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+  }
+  return v;
+}
+
+}  // namespace
+
+std::vector<Reply> parse_replies(const std::string& out) {
+  std::vector<Reply> replies;
+  size_t at = 0;
+  while (at < out.size()) {
+    if (out.size() - at < 13) {
+      ADD_FAILURE() << "torn reply header at byte " << at;
+      break;
+    }
+    Reply r;
+    r.tag = static_cast<uint8_t>(out[at]);
+    r.id = read_le64(out, at + 1);
+    uint32_t length = read_le32(out, at + 9);
+    if (out.size() - at - 13 < length) {
+      ADD_FAILURE() << "torn reply payload at byte " << at;
+      break;
+    }
+    r.payload = out.substr(at + 13, length);
+    replies.push_back(std::move(r));
+    at += 13 + length;
+  }
+  return replies;
+}
+
+StreamChild::StreamChild(const std::vector<std::string>& argv) {
+  int in[2], out[2];
+  if (pipe(in) != 0 || pipe(out) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  std::string err_path = scratch_.path() + "/stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
+  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  close(in[0]);
+  close(out[1]);
+  in_ = in[1];
+  out_ = out[0];
+  if (rc != 0) {
+    ADD_FAILURE() << "spawn failed";
+    pid_ = -1;
+  }
+}
+
+StreamChild::~StreamChild() {
+  if (pid_ > 0) finish();
+}
+
+void StreamChild::send(const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t w = write(in_, bytes.data() + done, bytes.size() - done);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      ADD_FAILURE() << "could not write to the helper";
+      return;
+    }
+    done += static_cast<size_t>(w);
+  }
+}
+
+bool StreamChild::read_exact(std::string& out, size_t n) {
+  out.clear();
+  char buffer[65536];
+  while (out.size() < n) {
+    pollfd p{out_, POLLIN, 0};
+    int ready = poll(&p, 1, 30000);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    size_t want = std::min(sizeof buffer, n - out.size());
+    ssize_t r = read(out_, buffer, want);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    out.append(buffer, static_cast<size_t>(r));
+  }
+  return true;
+}
+
+std::optional<Reply> StreamChild::next_reply() {
+  std::string header;
+  if (!read_exact(header, 13)) return std::nullopt;
+  Reply r;
+  r.tag = static_cast<uint8_t>(header[0]);
+  r.id = read_le64(header, 1);
+  if (!read_exact(r.payload, read_le32(header, 9))) return std::nullopt;
+  return r;
+}
+
+ChildResult StreamChild::finish() {
+  ChildResult result;
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+  char buffer[65536];
+  for (;;) {
+    ssize_t r = read(out_, buffer, sizeof buffer);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    result.out.append(buffer, static_cast<size_t>(r));
+  }
+  close(out_);
+  out_ = -1;
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.err = read_file(scratch_.path() + "/stderr");
+  return result;
+}
+
+}  // namespace velmora_corvane_tts::testing

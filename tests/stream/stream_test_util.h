@@ -1,0 +1,89 @@
+// Shared by the stream-mode and smoke-test suites: synthetic model and audio
+// generation, request frames, reply parsing, and a child helper that can be
+// talked to one request at a time.
+#ifndef VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_
+#define VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+
+namespace velmora_corvane_tts::testing {
+
+// `text` as one single-quoted shell word.
+std::string shell_quote(const std::string& text);
+
+// Writes the synthetic streaming model into `dir` (generator options in
+// `extra_args`, already shell-quoted). Fails the current test on error.
+void make_stream_model(const std::string& dir, const std::string& extra_args = "");
+
+// Writes audio with the synthetic audio generator. Fails the current test
+// on error.
+void make_stream_audio(const std::string& out, const std::string& args);
+
+// Reads a whole file; empty when it cannot be read.
+std::string read_file(const std::string& path);
+
+// One frame on the wire: tag, 8-byte little-endian id, 4-byte little-endian
+// length, payload.
+std::string frame(uint8_t tag, uint64_t id, const std::string& payload = "");
+std::string open_frame(uint64_t id, const std::string& model_dir,
+                       const std::string& model_id = "stream-model");
+std::string finish_frame(uint64_t id);
+std::string cancel_frame(uint64_t id);
+
+// Audio frames of `block` samples each (the last one shorter) from raw
+// little-endian float32 bytes.
+std::string audio_frames(uint64_t id, const std::string& raw_f32, size_t block = 1600);
+
+struct Reply {
+  uint8_t tag = 0;
+  uint64_t id = 0;
+  std::string payload;
+  bool operator==(const Reply&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Reply& r);
+
+// Reply constructors, for expectations.
+Reply opened(uint64_t id);
+Reply partial(uint64_t id, const std::string& text);
+Reply final_reply(uint64_t id, const std::string& text);
+Reply error_reply(uint64_t id, const std::string& text);
+
+// Splits standard output into replies; fails the current test on a torn frame.
+std::vector<Reply> parse_replies(const std::string& out);
+
+// A helper child whose standard input and output are pipes held by the test
+// and whose standard error goes to a file, for conversations in which the
+// test acts between requests.
+class StreamChild {
+ public:
+  explicit StreamChild(const std::vector<std::string>& argv);
+  ~StreamChild();
+  StreamChild(const StreamChild&) = delete;
+  StreamChild& operator=(const StreamChild&) = delete;
+
+  void send(const std::string& bytes);
+  // The next reply, or nothing when standard output ends or 30 s pass.
+  std::optional<Reply> next_reply();
+  // Closes standard input and waits; the rest of standard output and all
+  // of standard error are returned with the exit status.
+  ChildResult finish();
+
+ private:
+  bool read_exact(std::string& out, size_t n);
+
+  TempDir scratch_;
+  pid_t pid_ = -1;
+  int in_ = -1;
+  int out_ = -1;
+};
+
+}  // namespace velmora_corvane_tts::testing
+
+#endif  // VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_
