@@ -3,6 +3,8 @@
 // These cases never reach a model.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {
@@ -119,6 +121,22 @@ TEST(TtsFraming, ClosedOutputEndsWithBrokenPipe) {
   ChildResult r = serve(unsupported_model_request(), options);
   EXPECT_EQ(r.err, "Corvane voice helper: Could not write response: Broken pipe (os error 32)\n");
   EXPECT_EQ(r.exit_code, 1);
+}
+
+TEST(TtsFraming, ProcessStandardOutputIsPointedAtStandardError) {
+  // Replies travel on a private copy of the original standard output;
+  // descriptor 1 leads to standard error, so nothing else in the process can
+  // write into the reply stream.
+  InteractiveChild helper({helper_path()});
+  helper.send(unsupported_model_request());
+  helper.receive_tts_reply();  // the service is running
+  std::string proc = "/proc/" + std::to_string(helper.pid()) + "/fd/";
+  std::error_code ec;
+  auto fd1 = std::filesystem::read_symlink(proc + "1", ec);
+  auto fd2 = std::filesystem::read_symlink(proc + "2", ec);
+  ASSERT_FALSE(ec) << ec.message();
+  EXPECT_EQ(fd1, fd2);
+  EXPECT_EQ(helper.finish(), 0);
 }
 
 TEST(TtsFraming, UnknownOptionsKeepTheSynthesisMode) {

@@ -109,6 +109,7 @@ class InteractiveChild {
   TtsReply receive_tts_reply();
   // Closes standard input and returns the exit status.
   int finish();
+  int pid() const { return pid_; }
 
  private:
   int pid_ = -1;
