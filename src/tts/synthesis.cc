@@ -34,7 +34,7 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
   return g;
 }
 
-Result<std::vector<uint8_t>> synthesize(const runtime::OfflineTts& engine,
+Result<WavBytes> synthesize(const runtime::OfflineTts& engine,
                                         const LocalTtsRequest& request) {
   runtime::GenerationSettings settings = generation_settings(request);
   std::string text = runtime_text(request.text);

@@ -10,6 +10,7 @@
 #include "common/result.h"
 #include "runtime/speech_runtime.h"
 #include "tts/corvane_tts_protocol.h"
+#include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
 
@@ -28,7 +29,7 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request);
 // "The local model reported an invalid sample rate" (rate below 1),
 // "The local model returned no audio" (no samples),
 // "Generated speech is too large to buffer".
-Result<std::vector<uint8_t>> synthesize(const runtime::OfflineTts& engine,
+Result<WavBytes> synthesize(const runtime::OfflineTts& engine,
                                         const LocalTtsRequest& request);
 
 }  // namespace velmora_corvane_tts

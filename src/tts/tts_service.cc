@@ -78,7 +78,7 @@ Status serve(InputStream& input, OutputStream& output, EngineCache& cache) {
 
 Status write_response(OutputStream& output, const SynthesisReply& reply) {
   if (!reply.ok()) return write_error(output, reply.error().message());
-  const std::vector<uint8_t>& wav = reply.value();
+  const WavBytes& wav = reply.value();
   if (wav.size() > kMaxResponseBytes) {
     return write_error(output, "Generated speech exceeded the in-memory response limit");
   }

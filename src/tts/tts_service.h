@@ -12,6 +12,7 @@
 
 #include "common/io.h"
 #include "common/result.h"
+#include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
 
@@ -19,7 +20,7 @@ inline constexpr uint32_t kMaxRequestBytes = 262144;
 inline constexpr size_t kMaxResponseBytes = 67108864;
 
 // The outcome of one request: the WAV bytes, or a message.
-using SynthesisReply = Result<std::vector<uint8_t>>;
+using SynthesisReply = Result<WavBytes>;
 
 // Writes one reply frame and flushes. Error messages are cleaned (control
 // characters dropped, cut to 4,000 characters); a payload over the response

@@ -23,19 +23,22 @@ void put_u16(uint8_t* p, uint16_t v) {
 }  // namespace
 
 int16_t sample_to_pcm16(float sample) {
-  // Written branch-free so that the conversion loop vectorises.
-  float s = std::isfinite(sample) ? sample : 0.0f;
+  // Branch-free, so that the conversion loop vectorises. NaN fails every
+  // comparison below and so becomes 0; infinities are mapped to 0 first.
+  float s = std::fabs(sample) <= 3.4028234663852886e38f ? sample : 0.0f;
   s = s < -1.0f ? -1.0f : s;
   s = s > 1.0f ? 1.0f : s;
   float scaled = s * 32767.0f;
-  // Round half away from zero. |scaled| <= 32767, so the result fits.
-  return static_cast<int16_t>(std::lround(scaled));
+  // Round half away from zero: add a half of the value's sign and truncate.
+  // The addition is exact in double precision.
+  double away = static_cast<double>(scaled) + (scaled < 0.0f ? -0.5 : 0.5);
+  return static_cast<int16_t>(static_cast<int32_t>(away));
 }
 
-Result<std::vector<uint8_t>> f32_mono_wave(std::span<const float> samples, uint32_t sample_rate) {
+Result<WavBytes> f32_mono_wave(std::span<const float> samples, uint32_t sample_rate) {
   if (samples.size() > kMaxWavSamples) return Error("Generated speech is too large to buffer");
   const uint32_t data_size = static_cast<uint32_t>(samples.size() * 2);
-  std::vector<uint8_t> wav;
+  WavBytes wav;
   try {
     wav.resize(kWavHeaderSize + data_size);
   } catch (const std::bad_alloc&) {

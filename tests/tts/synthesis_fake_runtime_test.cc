@@ -30,7 +30,7 @@ class SynthesisTest : public ::testing::Test {
   void SetUp() override { testing::reset_fake(); }
   void TearDown() override { EXPECT_EQ(fake().live_audios, 0) << "an audio record leaked"; }
 
-  Result<std::vector<uint8_t>> run(const LocalTtsRequest& r) {
+  Result<WavBytes> run(const LocalTtsRequest& r) {
     auto engine = create_engine(r.model_id, r.model_dir);
     EXPECT_TRUE(engine.ok());
     return synthesize(engine.value(), r);

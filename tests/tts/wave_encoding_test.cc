@@ -10,7 +10,7 @@
 namespace velmora_corvane_tts {
 namespace {
 
-uint32_t u32_at(const std::vector<uint8_t>& b, size_t at) {
+uint32_t u32_at(const WavBytes& b, size_t at) {
   uint32_t v;
   std::memcpy(&v, b.data() + at, 4);
   return v;
@@ -29,11 +29,29 @@ TEST(SampleConversion, NonFiniteSamplesBecomeSilence) {
   EXPECT_EQ(sample_to_pcm16(-std::numeric_limits<float>::infinity()), 0);
 }
 
+TEST(SampleConversion, MatchesRoundHalfAwayAcrossTheRange) {
+  // Every product near a half-way point, and a dense sweep of [-1.1, 1.1].
+  auto reference = [](float x) {
+    float s = x < -1.0f ? -1.0f : (x > 1.0f ? 1.0f : x);
+    return static_cast<int16_t>(std::lround(s * 32767.0f));
+  };
+  for (int k = -32767; k <= 32767; ++k) {
+    float half = (static_cast<float>(k) + 0.5f) / 32767.0f;
+    for (float x : {half, std::nextafter(half, 2.0f), std::nextafter(half, -2.0f)}) {
+      ASSERT_EQ(sample_to_pcm16(x), reference(x)) << x;
+    }
+  }
+  for (int i = -1100000; i <= 1100000; ++i) {
+    float x = static_cast<float>(i) / 1000000.0f;
+    ASSERT_EQ(sample_to_pcm16(x), reference(x)) << x;
+  }
+}
+
 TEST(WavFile, OneSampleHasTheExactHeader) {
   const float one = 0.5f;
   auto wav = f32_mono_wave({&one, 1}, 24000);
   ASSERT_TRUE(wav.ok());
-  const std::vector<uint8_t>& b = wav.value();
+  const WavBytes& b = wav.value();
   ASSERT_EQ(b.size(), 46u);
   EXPECT_EQ(std::string(b.begin(), b.begin() + 4), "RIFF");
   EXPECT_EQ(u32_at(b, 4), 38u);
