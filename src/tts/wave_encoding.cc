@@ -1,5 +1,7 @@
 #include "tts/wave_encoding.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <new>
@@ -23,15 +25,17 @@ void put_u16(uint8_t* p, uint16_t v) {
 }  // namespace
 
 int16_t sample_to_pcm16(float sample) {
-  // Branch-free, so that the conversion loop vectorises. NaN fails every
-  // comparison below and so becomes 0; infinities are mapped to 0 first.
-  float s = std::fabs(sample) <= 3.4028234663852886e38f ? sample : 0.0f;
-  s = s < -1.0f ? -1.0f : s;
-  s = s > 1.0f ? 1.0f : s;
+  // Written without branches so that the conversion loop vectorises (this
+  // file is built with -O3 -fno-trapping-math for that).
+  // Non-finite samples (exponent all ones) become 0.
+  uint32_t bits = std::bit_cast<uint32_t>(sample);
+  uint32_t keep = (bits & 0x7F800000u) != 0x7F800000u ? 0xFFFFFFFFu : 0u;
+  float s = std::bit_cast<float>(bits & keep);
+  s = std::min(std::max(s, -1.0f), 1.0f);
   float scaled = s * 32767.0f;
   // Round half away from zero: add a half of the value's sign and truncate.
-  // The addition is exact in double precision.
-  double away = static_cast<double>(scaled) + (scaled < 0.0f ? -0.5 : 0.5);
+  // The addition is exact in double precision; |result| <= 32767.
+  double away = static_cast<double>(scaled) + static_cast<double>(std::copysign(0.5f, scaled));
   return static_cast<int16_t>(static_cast<int32_t>(away));
 }
 
@@ -61,10 +65,20 @@ Result<WavBytes> f32_mono_wave(std::span<const float> samples, uint32_t sample_r
   std::memcpy(h + 36, "data", 4);
   put_u32(h + 40, data_size);
   uint8_t* out = h + kWavHeaderSize;
-  for (size_t i = 0; i < samples.size(); ++i) {
-    uint16_t v = static_cast<uint16_t>(sample_to_pcm16(samples[i]));
-    out[2 * i] = static_cast<uint8_t>(v);
-    out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+  const float* in = samples.data();
+  const size_t n = samples.size();
+  if constexpr (std::endian::native == std::endian::little) {
+    // One pass straight from the runtime's buffer into the file.
+    for (size_t i = 0; i < n; ++i) {
+      int16_t v = sample_to_pcm16(in[i]);
+      std::memcpy(out + 2 * i, &v, 2);
+    }
+  } else {
+    for (size_t i = 0; i < n; ++i) {
+      uint16_t v = static_cast<uint16_t>(sample_to_pcm16(in[i]));
+      out[2 * i] = static_cast<uint8_t>(v);
+      out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    }
   }
   return wav;
 }
