@@ -20,7 +20,7 @@ namespace velmora_corvane_tts {
 inline constexpr std::array<std::string_view, 4> kStreamModelFiles = {
     "encoder.int8.onnx", "decoder.int8.onnx", "joiner.int8.onnx", "tokens.txt"};
 
-// Sample rate of every feature frame the recogniser computes.
+// Sample rate the recogniser works at; stream-mode audio is handed over at it.
 inline constexpr int32_t kRecognizerSampleRate = 16000;
 
 // Recogniser threads for `processors` online processors: half of them

@@ -35,8 +35,7 @@ std::string right_aligned(long long value, size_t width) {
   return digits;
 }
 
-void write_out(OutputStream& out, const std::string& text) {
-  std::string line = std::string(kPrefix) + text + "\n";
+void write_out(OutputStream& out, const std::string& line) {
   // The report goes on when its reader has gone; the exit status still says
   // how recognition went.
   (void)out.write_all({std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(line.data()),
@@ -44,8 +43,8 @@ void write_out(OutputStream& out, const std::string& text) {
   (void)out.flush();
 }
 
-void write_err(const std::string& text) {
-  platform::write_standard_error(std::string(kPrefix) + text + "\n");
+void write_err(std::string_view text) {
+  platform::write_standard_error(std::string(kPrefix) + std::string(text) + "\n");
 }
 
 }  // namespace
@@ -59,6 +58,27 @@ int32_t smoke_trailing_zeros(int32_t sample_rate) {
   return static_cast<int32_t>(static_cast<float>(sample_rate) * 0.8f);
 }
 
+std::string smoke_loaded_line(std::string_view model_dir, long long load_ms, int32_t threads) {
+  return std::string(kPrefix) + "loaded " + std::string(model_dir) + " in " +
+         std::to_string(load_ms) + " ms with " + std::to_string(threads) + " threads\n";
+}
+
+std::string smoke_wave_line(std::string_view wav, size_t samples, int32_t sample_rate) {
+  float seconds = static_cast<float>(samples) / static_cast<float>(sample_rate);
+  return std::string(kPrefix) + std::string(wav) + ": " + std::to_string(samples) +
+         " samples at " + std::to_string(sample_rate) + " Hz (" + fixed(seconds, 2) + " s)\n";
+}
+
+std::string smoke_partial_line(long long ms, std::string_view transcript) {
+  return std::string(kPrefix) + "partial @" + right_aligned(ms, 6) + " ms: " +
+         std::string(transcript) + "\n";
+}
+
+std::string smoke_final_line(long long decode_ms, double rtf, std::string_view transcript) {
+  return std::string(kPrefix) + "decode_ms=" + std::to_string(decode_ms) + " rtf=" +
+         fixed(rtf, 3) + " final=" + std::string(transcript) + "\n";
+}
+
 int smoke(const std::string& model_dir, const std::string& wav,
           const std::optional<std::string>& language, OutputStream& out) {
   Clock::time_point t0 = Clock::now();
@@ -67,8 +87,7 @@ int smoke(const std::string& model_dir, const std::string& wav,
     write_err(recognizer.error().message());
     return 1;
   }
-  write_out(out, "loaded " + model_dir + " in " + std::to_string(whole_ms(Clock::now() - t0)) +
-                     " ms with " + std::to_string(recognizer_threads()) + " threads");
+  write_out(out, smoke_loaded_line(model_dir, whole_ms(Clock::now() - t0), recognizer_threads()));
 
   // A rate below 1 cannot be fed to a stream, so such a file is as good as
   // unreadable.
@@ -79,9 +98,7 @@ int smoke(const std::string& model_dir, const std::string& wav,
   }
   std::span<const float> samples = wave.value().samples();
   int32_t rate = wave.value().sample_rate();
-  float seconds = static_cast<float>(samples.size()) / static_cast<float>(rate);
-  write_out(out, wav + ": " + std::to_string(samples.size()) + " samples at " +
-                     std::to_string(rate) + " Hz (" + fixed(seconds, 2) + " s)");
+  write_out(out, smoke_wave_line(wav, samples.size(), rate));
 
   auto created = recognizer.value().create_stream();
   if (!created.ok()) {
@@ -99,7 +116,7 @@ int smoke(const std::string& model_dir, const std::string& wav,
     (void)stream.stream.accept_waveform(rate, samples.subspan(at, count));
     std::string text = decode_available(recognizer.value(), stream);
     if (text != shown) {
-      write_out(out, "partial @" + right_aligned(whole_ms(Clock::now() - t1), 6) + " ms: " + text);
+      write_out(out, smoke_partial_line(whole_ms(Clock::now() - t1), text));
       shown = std::move(text);
     }
   }
@@ -111,8 +128,7 @@ int smoke(const std::string& model_dir, const std::string& wav,
   Clock::duration elapsed = Clock::now() - t1;
   double audio_seconds = static_cast<double>(samples.size()) / static_cast<double>(rate);
   double rtf = std::chrono::duration<double>(elapsed).count() / std::max(audio_seconds, 0.000001);
-  write_out(out, "decode_ms=" + std::to_string(whole_ms(elapsed)) + " rtf=" + fixed(rtf, 3) +
-                     " final=" + final_text);
+  write_out(out, smoke_final_line(whole_ms(elapsed), rtf, final_text));
   int status = 0;
   if (final_text.empty()) {
     write_err("the final transcript is empty");

@@ -12,9 +12,11 @@
 #ifndef VELMORA_CORVANE_TTS_STREAM_SMOKE_H_
 #define VELMORA_CORVANE_TTS_STREAM_SMOKE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "common/io.h"
 
@@ -27,6 +29,14 @@ int32_t smoke_block_size(int32_t sample_rate);
 // Zero samples fed after the file at `sample_rate`: 0.8 s (single precision,
 // truncated).
 int32_t smoke_trailing_zeros(int32_t sample_rate);
+
+// The report lines, each with its prefix and line feed. Milliseconds are
+// whole (the remainder dropped); partial times are right-aligned in six
+// characters, longer numbers written in full.
+std::string smoke_loaded_line(std::string_view model_dir, long long load_ms, int32_t threads);
+std::string smoke_wave_line(std::string_view wav, size_t samples, int32_t sample_rate);
+std::string smoke_partial_line(long long ms, std::string_view transcript);
+std::string smoke_final_line(long long decode_ms, double rtf, std::string_view transcript);
 
 // Runs the smoke test and returns the exit status: 0 when the final
 // transcript is not empty; 1 when the recogniser cannot be built (line A),

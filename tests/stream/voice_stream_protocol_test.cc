@@ -46,9 +46,10 @@ class FileInput {
 // An OutputStream into a file, read back with contents().
 class FileOutput {
  public:
-  FileOutput() : path_(dir_.path() + "/output") {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  }
+  FileOutput()
+      : path_(dir_.path() + "/output"),
+        fd_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)),
+        stream_(fd_) {}
   ~FileOutput() { ::close(fd_); }
   OutputStream& stream() { return stream_; }
   std::string contents() const { return read_file(path_); }
@@ -56,8 +57,8 @@ class FileOutput {
  private:
   TempDir dir_;
   std::string path_;
-  int fd_ = -1;
-  OutputStream stream_{fd_};
+  int fd_;
+  OutputStream stream_;
 };
 
 std::span<const uint8_t> bytes(const std::string& s) {
@@ -299,9 +300,9 @@ TEST(OpenRequestParse, FaultsNameTheirPlace) {
        "duplicate field `model_id` at line 1 column 26"},
       {R"({"model_id":"a"})", "missing field `model_dir` at line 1 column 16"},
       {"{\"model_id\":\"a\",\n\"model_dir\":7}",
-       "invalid type: integer `7`, expected path string at line 2 column 14"},
+       "invalid type: integer `7`, expected path string at line 2 column 13"},
       {R"({"model_id":"a","model_dir":"d","language":5})",
-       "invalid type: integer `5`, expected a string at line 1 column 45"},
+       "invalid type: integer `5`, expected a string at line 1 column 44"},
       {R"({"model_id":"a","model_dir":"d"} x)", "trailing characters at line 1 column 34"},
       {R"({"model_id":"a","model_dir":"d",})", "trailing comma at line 1 column 33"},
       {"", "EOF while parsing a value at line 1 column 0"},
