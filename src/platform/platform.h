@@ -51,7 +51,8 @@ void write_standard_error(std::string_view text);
 // Number of processors online for this process, or 0 when unknown.
 unsigned processors_online();
 
-// True when `path` names an existing regular file (links followed).
+// True when `path` names an existing regular file (links followed). A path
+// holding a NUL character names no file.
 bool is_regular_file(const std::string& path);
 
 }  // namespace velmora_corvane_tts::platform

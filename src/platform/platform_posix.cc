@@ -82,6 +82,7 @@ unsigned processors_online() {
 }
 
 bool is_regular_file(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return false;  // stat would stop at it
   struct stat info;
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }

@@ -32,6 +32,7 @@ auto guarded(Fn&& call) -> Result<decltype(call())> {
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 const Error kNulInText("a text for the speech runtime contains a NUL character");
+const Error kFailedStream("the speech runtime failed on this stream before");
 
 void fill_default_numbers(SherpaOnnxOfflineTtsModelConfig& m) {
   m.vits.noise_scale = 0.667f;
@@ -166,6 +167,7 @@ Result<OnlineStream> OnlineRecognizer::create_stream() const {
 }
 
 Result<bool> OnlineRecognizer::is_ready(const OnlineStream& stream) const {
+  if (stream.failed_) return kFailedStream;
   auto ready = guarded(
       [&] { return SherpaOnnxIsOnlineStreamReady(handle_.get(), stream.handle_.get()); });
   if (!ready.ok()) return std::move(ready).error();
@@ -173,10 +175,15 @@ Result<bool> OnlineRecognizer::is_ready(const OnlineStream& stream) const {
 }
 
 Status OnlineRecognizer::decode(const OnlineStream& stream) const {
-  return guarded([&] { SherpaOnnxDecodeOnlineStream(handle_.get(), stream.handle_.get()); });
+  if (stream.failed_) return kFailedStream;
+  Status s =
+      guarded([&] { SherpaOnnxDecodeOnlineStream(handle_.get(), stream.handle_.get()); });
+  if (!s.ok()) stream.failed_ = true;
+  return s;
 }
 
 Result<std::optional<std::string>> OnlineRecognizer::result_json(const OnlineStream& stream) const {
+  if (stream.failed_) return kFailedStream;
   auto json = guarded(
       [&] { return SherpaOnnxGetOnlineStreamResultAsJson(handle_.get(), stream.handle_.get()); });
   if (!json.ok()) return std::move(json).error();
@@ -187,12 +194,14 @@ Result<std::optional<std::string>> OnlineRecognizer::result_json(const OnlineStr
 }
 
 Status OnlineStream::set_option(const std::string& key, const std::string& value) {
+  if (failed_) return kFailedStream;
   if (has_nul(key) || has_nul(value)) return kNulInText;
   return guarded(
       [&] { SherpaOnnxOnlineStreamSetOption(handle_.get(), key.c_str(), value.c_str()); });
 }
 
 Status OnlineStream::accept_waveform(int32_t sample_rate, std::span<const float> samples) {
+  if (failed_) return kFailedStream;
   do {
     size_t count = std::min<size_t>(samples.size(), INT32_MAX);
     Status s = guarded([&] {
@@ -206,6 +215,7 @@ Status OnlineStream::accept_waveform(int32_t sample_rate, std::span<const float>
 }
 
 Status OnlineStream::input_finished() {
+  if (failed_) return kFailedStream;
   return guarded([&] { SherpaOnnxOnlineStreamInputFinished(handle_.get()); });
 }
 

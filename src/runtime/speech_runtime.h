@@ -135,6 +135,9 @@ struct RecognizerSettings {
 
 class OnlineRecognizer;
 
+// A stream on which the runtime threw while decoding has lost its model
+// state, and decoding it again would crash the process: from then on every
+// call on it fails without reaching the runtime.
 class OnlineStream {
  public:
   // Sets a named option. A NUL in either text, or a throw: Error, nothing set.
@@ -143,11 +146,14 @@ class OnlineStream {
   // 32-bit count). A throw: Error.
   Status accept_waveform(int32_t sample_rate, std::span<const float> samples);
   Status input_finished();
+  // True once a decode step on this stream has thrown.
+  bool failed() const { return failed_; }
 
  private:
   friend class OnlineRecognizer;
   explicit OnlineStream(const SherpaOnnxOnlineStream* handle) : handle_(handle) {}
   Owned<SherpaOnnxOnlineStream, release_online_stream> handle_;
+  mutable bool failed_ = false;
 };
 
 // A stream must be destroyed before the recogniser that created it.
@@ -156,8 +162,9 @@ class OnlineRecognizer {
   static Result<OnlineRecognizer> create(const RecognizerSettings& settings);
 
   Result<OnlineStream> create_stream() const;
-  // Whether a decode step is possible; false after a throw.
+  // Whether a decode step is possible.
   Result<bool> is_ready(const OnlineStream& stream) const;
+  // One decode step; a throw marks the stream failed.
   Status decode(const OnlineStream& stream) const;
   // The current result as JSON text (invalid UTF-8 replaced by U+FFFD), or
   // std::nullopt when the runtime has none; the runtime's copy is released.

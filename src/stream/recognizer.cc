@@ -22,11 +22,6 @@ constexpr std::array<JsonField, 6> kResultFields = {{
 }};
 constexpr JsonRecordShape kResultShape{"RecognizerResult", kResultFields};
 
-bool names_regular_file(const std::string& path) {
-  // The file-system call sees the text only up to its first NUL.
-  return path.find('\0') == std::string::npos && platform::is_regular_file(path);
-}
-
 }  // namespace
 
 int32_t recognizer_threads(unsigned processors) {
@@ -40,7 +35,7 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
   std::array<std::string, kStreamModelFiles.size()> paths;
   for (size_t i = 0; i < kStreamModelFiles.size(); ++i) {
     paths[i] = join_model_path(model_dir, kStreamModelFiles[i]);
-    if (!names_regular_file(paths[i])) {
+    if (!platform::is_regular_file(paths[i])) {
       return Error(std::string(kStreamModelFiles[i]) + " is missing from " + model_dir);
     }
   }
@@ -63,18 +58,14 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
 }
 
 std::string decode_available(const runtime::OnlineRecognizer& recognizer,
-                             RecognitionStream& stream) {
-  if (stream.failed) return std::string();
+                             const runtime::OnlineStream& stream) {
   for (;;) {
-    auto ready = recognizer.is_ready(stream.stream);
+    auto ready = recognizer.is_ready(stream);
     if (!ready.ok()) return std::string();
     if (!ready.value()) break;
-    if (!recognizer.decode(stream.stream).ok()) {
-      stream.failed = true;
-      return std::string();
-    }
+    if (!recognizer.decode(stream).ok()) return std::string();
   }
-  auto json = recognizer.result_json(stream.stream);
+  auto json = recognizer.result_json(stream);
   if (!json.ok() || !json.value().has_value()) return std::string();
   return transcript_from_result(*json.value());
 }

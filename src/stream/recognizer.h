@@ -40,23 +40,13 @@ int32_t recognizer_threads();
 // `model_dir` appears in messages exactly as passed.
 Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir);
 
-// A recognition stream and whether the runtime has failed on it. A decode
-// step that throws leaves the stream without its model state, and decoding
-// it again would crash the process, so such a stream is never decoded again:
-// it yields the empty text until it is destroyed.
-struct RecognitionStream {
-  explicit RecognitionStream(runtime::OnlineStream s) : stream(std::move(s)) {}
-  runtime::OnlineStream stream;
-  bool failed = false;
-};
-
 // Runs every decode step the stream is ready for, then returns the current
 // transcript with surrounding Unicode white space trimmed. Never fails: a
-// runtime call that throws (a decode step that throws marks the stream
-// failed), a failed stream, a missing result or a result that is not a
-// well-formed recogniser result gives the empty text.
+// runtime call that throws, a stream on which a decode step threw earlier,
+// a missing result or a result that is not a well-formed recogniser result
+// gives the empty text.
 std::string decode_available(const runtime::OnlineRecognizer& recognizer,
-                             RecognitionStream& stream);
+                             const runtime::OnlineStream& stream);
 
 // The trimmed "text" of one recogniser result JSON, parsed strictly: an
 // object (unknown keys skipped) or array with "text" (string), "tokens"

@@ -105,24 +105,30 @@ int smoke(const std::string& model_dir, const std::string& wav,
     write_err("the streaming voice runtime could not open a stream");
     return 1;
   }
-  RecognitionStream stream(std::move(created).value());
-  if (language.has_value()) (void)stream.stream.set_option("language", *language);
+  runtime::OnlineStream stream = std::move(created).value();
+  if (language.has_value()) (void)stream.set_option("language", *language);
 
   const auto block = static_cast<size_t>(smoke_block_size(rate));
   Clock::time_point t1 = Clock::now();
   std::string shown;
   for (size_t at = 0; at < samples.size(); at += block) {
     size_t count = std::min(block, samples.size() - at);
-    (void)stream.stream.accept_waveform(rate, samples.subspan(at, count));
+    (void)stream.accept_waveform(rate, samples.subspan(at, count));
     std::string text = decode_available(recognizer.value(), stream);
     if (text != shown) {
       write_out(out, smoke_partial_line(whole_ms(Clock::now() - t1), text));
       shown = std::move(text);
     }
   }
-  const std::vector<float> zeros(static_cast<size_t>(smoke_trailing_zeros(rate)), 0.0f);
-  (void)stream.stream.accept_waveform(rate, zeros);
-  (void)stream.stream.input_finished();
+  // The trailing silence goes in pieces of at most one block, so that a
+  // header claiming a huge rate cannot make this allocate gigabytes.
+  const std::vector<float> zeros(block, 0.0f);
+  for (size_t left = static_cast<size_t>(smoke_trailing_zeros(rate)); left > 0;) {
+    size_t count = std::min(left, zeros.size());
+    (void)stream.accept_waveform(rate, std::span<const float>(zeros).first(count));
+    left -= count;
+  }
+  (void)stream.input_finished();
   std::string final_text = decode_available(recognizer.value(), stream);
 
   Clock::duration elapsed = Clock::now() - t1;

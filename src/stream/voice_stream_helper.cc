@@ -29,7 +29,7 @@ struct Loaded {
 struct Active {
   std::string last_transcript;
   uint64_t recording_id = 0;
-  RecognitionStream stream;
+  runtime::OnlineStream stream;
 };
 
 class StreamService {
@@ -87,7 +87,7 @@ class StreamService {
       // option itself is advisory, so a runtime failure here changes nothing.
       (void)stream.value().set_option("language", *r.language);
     }
-    active_.emplace(Active{std::string(), id, RecognitionStream(std::move(stream).value())});
+    active_.emplace(Active{std::string(), id, std::move(stream).value()});
     return write_frame(output_, kOpenedTag, id, {});
   }
 
@@ -97,7 +97,7 @@ class StreamService {
     }
     std::vector<float> samples = bytes_to_samples(payload);
     // A failed hand-over shows up as an unchanged transcript.
-    (void)active_->stream.stream.accept_waveform(kRecognizerSampleRate, samples);
+    (void)active_->stream.accept_waveform(kRecognizerSampleRate, samples);
     std::string transcript = decode_available(loaded_->recognizer, active_->stream);
     if (transcript == active_->last_transcript) return Status();
     active_->last_transcript = std::move(transcript);
@@ -113,8 +113,8 @@ class StreamService {
                          "The streaming voice runtime has no open stream for this recording");
     }
     const std::vector<float> silence(kTrailingSilenceSamples, 0.0f);
-    (void)taken->stream.stream.accept_waveform(kRecognizerSampleRate, silence);
-    (void)taken->stream.stream.input_finished();
+    (void)taken->stream.accept_waveform(kRecognizerSampleRate, silence);
+    (void)taken->stream.input_finished();
     std::string transcript = decode_available(loaded_->recognizer, taken->stream);
     Status written = write_frame(output_, kFinalTag, id, bytes_of(transcript));
     taken.reset();
