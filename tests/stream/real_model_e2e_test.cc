@@ -77,8 +77,7 @@ std::string wav_to_raw_f32(const std::string& wav) {
 }
 
 TEST(RealModel, StreamAndSmokeModesRecogniseSynthesisedSpeechAlike) {
-  const fs::path model = fs::path(source_dir()) / ".." / "shared" / "realmodels" /
-                         "kws-zipformer-gigaspeech-3.3M-en";
+  const fs::path model = real_model_dir();
   if (!fs::exists(model / "encoder.int8.onnx")) {
     GTEST_SKIP() << "the real streaming model is not beside the source tree";
   }

@@ -192,17 +192,9 @@ TEST_F(RecognizerRuntime, DecodesATrimmedTranscriptOnReusedRecogniser) {
 }
 
 TEST_F(RecognizerRuntime, ADecodeThatThrowsLeavesTheStreamSilentNotBroken) {
-  const fs::path real = fs::path(testing::source_dir()) / ".." / "shared" / "realmodels" /
-                        "kws-zipformer-gigaspeech-3.3M-en";
-  const fs::path unpatched =
-      real / "upstream-unpatched" / "encoder-epoch-12-avg-2-chunk-16-left-64.int8.onnx";
-  if (!fs::exists(unpatched)) {
-    GTEST_SKIP() << "the real model with its unpatched encoder is not beside the source tree";
-  }
   TempDir scratch;
-  fs::create_symlink(unpatched, scratch.path() + "/encoder.int8.onnx");
-  for (const char* f : {"decoder.int8.onnx", "joiner.int8.onnx", "tokens.txt"}) {
-    fs::create_symlink(real / f, scratch.path() + "/" + f);
+  if (!testing::link_unpatched_real_model(scratch.path())) {
+    GTEST_SKIP() << "the real model with its unpatched encoder is not beside the source tree";
   }
   auto recognizer = create_recognizer(scratch.path());
   ASSERT_TRUE(recognizer.ok()) << recognizer.error().message();

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <cerrno>
 #include <fstream>
 #include <iterator>
@@ -43,6 +44,24 @@ void make_stream_audio(const std::string& out, const std::string& args) {
                         shell_quote(source_dir() + "/tests/fixtures/make_stream_audio.py") + " " +
                         shell_quote(out) + " " + args;
   ASSERT_EQ(run_shell(command), 0) << command;
+}
+
+std::string real_model_dir() {
+  return (std::filesystem::path(source_dir()) / ".." / "shared" / "realmodels" /
+          "kws-zipformer-gigaspeech-3.3M-en")
+      .string();
+}
+
+bool link_unpatched_real_model(const std::string& dir) {
+  const std::filesystem::path real = real_model_dir();
+  const std::filesystem::path unpatched =
+      real / "upstream-unpatched" / "encoder-epoch-12-avg-2-chunk-16-left-64.int8.onnx";
+  if (!std::filesystem::exists(unpatched)) return false;
+  std::filesystem::create_symlink(unpatched, dir + "/encoder.int8.onnx");
+  for (const char* f : {"decoder.int8.onnx", "joiner.int8.onnx", "tokens.txt"}) {
+    std::filesystem::create_symlink(real / f, dir + "/" + f);
+  }
+  return true;
 }
 
 std::string read_file(const std::string& path) {

@@ -26,6 +26,14 @@ void make_stream_model(const std::string& dir, const std::string& extra_args = "
 // on error.
 void make_stream_audio(const std::string& out, const std::string& args);
 
+// The real streaming model beside the source tree (it may be absent).
+std::string real_model_dir();
+
+// Fills `dir` with links to the real model's files, its encoder replaced by
+// the unpatched export whose first decode step makes the runtime throw.
+// False when that model is not beside the source tree.
+bool link_unpatched_real_model(const std::string& dir);
+
 // Reads a whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 
