@@ -139,99 +139,16 @@ std::vector<Reply> parse_replies(const std::string& out) {
   return replies;
 }
 
-StreamChild::StreamChild(const std::vector<std::string>& argv) {
-  int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) {
-    ADD_FAILURE() << "pipe failed";
-    return;
-  }
-  std::string err_path = scratch_.path() + "/stderr";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                   0600);
-  for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  int rc = posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  close(in[0]);
-  close(out[1]);
-  in_ = in[1];
-  out_ = out[0];
-  if (rc != 0) {
-    ADD_FAILURE() << "spawn failed";
-    pid_ = -1;
-  }
-}
-
-StreamChild::~StreamChild() {
-  if (pid_ > 0) finish();
-}
-
-void StreamChild::send(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t w = write(in_, bytes.data() + done, bytes.size() - done);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      ADD_FAILURE() << "could not write to the helper";
-      return;
-    }
-    done += static_cast<size_t>(w);
-  }
-}
-
-bool StreamChild::read_exact(std::string& out, size_t n) {
-  out.clear();
-  char buffer[65536];
-  while (out.size() < n) {
-    pollfd p{out_, POLLIN, 0};
-    int ready = poll(&p, 1, 30000);
-    if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return false;
-    size_t want = std::min(sizeof buffer, n - out.size());
-    ssize_t r = read(out_, buffer, want);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    out.append(buffer, static_cast<size_t>(r));
-  }
-  return true;
-}
-
 std::optional<Reply> StreamChild::next_reply() {
-  std::string header;
-  if (!read_exact(header, 13)) return std::nullopt;
+  std::string header = child_.receive(13);
+  if (header.size() != 13) return std::nullopt;
   Reply r;
   r.tag = static_cast<uint8_t>(header[0]);
   r.id = read_le64(header, 1);
-  if (!read_exact(r.payload, read_le32(header, 9))) return std::nullopt;
+  uint32_t length = read_le32(header, 9);
+  r.payload = child_.receive(length);
+  if (r.payload.size() != length) return std::nullopt;
   return r;
-}
-
-ChildResult StreamChild::finish() {
-  ChildResult result;
-  if (in_ >= 0) close(in_);
-  in_ = -1;
-  char buffer[65536];
-  for (;;) {
-    ssize_t r = read(out_, buffer, sizeof buffer);
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    result.out.append(buffer, static_cast<size_t>(r));
-  }
-  close(out_);
-  out_ = -1;
-  int status = 0;
-  waitpid(pid_, &status, 0);
-  pid_ = -1;
-  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
-  result.err = read_file(scratch_.path() + "/stderr");
-  return result;
 }
 
 }  // namespace velmora_corvane_tts::testing

@@ -66,30 +66,21 @@ Reply error_reply(uint64_t id, const std::string& text);
 // Splits standard output into replies; fails the current test on a torn frame.
 std::vector<Reply> parse_replies(const std::string& out);
 
-// A helper child whose standard input and output are pipes held by the test
-// and whose standard error goes to a file, for conversations in which the
-// test acts between requests.
+// A helper child talked to one stream request at a time, for
+// conversations in which the test acts between requests.
 class StreamChild {
  public:
-  explicit StreamChild(const std::vector<std::string>& argv);
-  ~StreamChild();
-  StreamChild(const StreamChild&) = delete;
-  StreamChild& operator=(const StreamChild&) = delete;
+  explicit StreamChild(const std::vector<std::string>& argv) : child_(argv) {}
 
-  void send(const std::string& bytes);
+  void send(const std::string& bytes) { child_.send(bytes); }
   // The next reply, or nothing when standard output ends or 30 s pass.
   std::optional<Reply> next_reply();
   // Closes standard input and waits; the rest of standard output and all
   // of standard error are returned with the exit status.
-  ChildResult finish();
+  ChildResult finish() { return child_.finish_with_output(); }
 
  private:
-  bool read_exact(std::string& out, size_t n);
-
-  TempDir scratch_;
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  InteractiveChild child_;
 };
 
 }  // namespace velmora_corvane_tts::testing

@@ -11,7 +11,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -227,18 +230,28 @@ namespace velmora_corvane_tts::testing {
 InteractiveChild::InteractiveChild(const std::vector<std::string>& argv,
                                    const std::string& working_dir) {
   int in[2], out[2];
-  if (pipe(in) != 0 || pipe(out) != 0) return;
+  if (pipe(in) != 0 || pipe(out) != 0) {
+    ADD_FAILURE() << "pipe failed";
+    return;
+  }
+  std::string err_path = scratch_.path() + "/stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0600);
   for (int fd : {in[0], in[1], out[0], out[1]}) posix_spawn_file_actions_addclose(&actions, fd);
   if (!working_dir.empty()) posix_spawn_file_actions_addchdir_np(&actions, working_dir.c_str());
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid;
-  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) pid_ = pid;
+  if (posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0) {
+    pid_ = pid;
+  } else {
+    ADD_FAILURE() << "spawn failed";
+  }
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -256,6 +269,7 @@ void InteractiveChild::send(const std::string& bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = write(in_, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ADD_FAILURE() << "the helper stopped reading";
       return;
@@ -265,14 +279,18 @@ void InteractiveChild::send(const std::string& bytes) {
 }
 
 std::string InteractiveChild::receive(size_t n) {
-  std::string data(n, '\0');
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = read(out_, data.data() + done, n - done);
+  std::string data;
+  char buffer[65536];
+  while (data.size() < n) {
+    pollfd p{out_, POLLIN, 0};
+    int ready = poll(&p, 1, 30000);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) break;
+    ssize_t r = read(out_, buffer, std::min(sizeof buffer, n - data.size()));
+    if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;
-    done += static_cast<size_t>(r);
+    data.append(buffer, static_cast<size_t>(r));
   }
-  data.resize(done);
   return data;
 }
 
@@ -288,13 +306,25 @@ TtsReply InteractiveChild::receive_tts_reply() {
   return reply;
 }
 
-int InteractiveChild::finish() {
+ChildResult InteractiveChild::finish_with_output() {
+  ChildResult result;
   if (in_ >= 0) close(in_);
   in_ = -1;
+  char buffer[65536];
+  for (;;) {
+    ssize_t r = read(out_, buffer, sizeof buffer);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    result.out.append(buffer, static_cast<size_t>(r));
+  }
   int status = 0;
   if (pid_ > 0) waitpid(pid_, &status, 0);
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  std::ifstream err(scratch_.path() + "/stderr", std::ios::binary);
+  result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return result;
 }
 
 }  // namespace velmora_corvane_tts::testing

@@ -93,8 +93,9 @@ WavInfo wav_info(const std::string& wav);
 
 namespace velmora_corvane_tts::testing {
 
-// A child kept running between exchanges, for tests that change something
-// on disk while the helper holds a model. Standard error is inherited.
+// A child kept running between exchanges, for tests that act (change files
+// on disk, send signals) while the helper holds a model. Standard error goes
+// to a file and comes back with finish_with_output().
 class InteractiveChild {
  public:
   InteractiveChild(const std::vector<std::string>& argv, const std::string& working_dir = "");
@@ -103,15 +104,20 @@ class InteractiveChild {
   InteractiveChild& operator=(const InteractiveChild&) = delete;
 
   void send(const std::string& bytes);
-  // Reads exactly `n` bytes of standard output; fewer at its end.
+  // Reads exactly `n` bytes of standard output; fewer when it ends or when
+  // nothing arrives for 30 s.
   std::string receive(size_t n);
   // Reads one synthesis reply frame.
   TtsReply receive_tts_reply();
   // Closes standard input and returns the exit status.
-  int finish();
+  int finish() { return finish_with_output().exit_code; }
+  // Closes standard input and waits; returns the rest of standard output,
+  // all of standard error and the exit status.
+  ChildResult finish_with_output();
   int pid() const { return pid_; }
 
  private:
+  TempDir scratch_;
   int pid_ = -1;
   int in_ = -1;
   int out_ = -1;
