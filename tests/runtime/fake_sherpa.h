@@ -31,7 +31,10 @@ struct SeenGeneration {
 };
 
 struct FakeRuntime {
-  // Script for the next calls.
+  // Script for the next calls. Requests can script the fake as well: an
+  // engine whose model file or tts.json path holds "null-model" is not
+  // created, one holding "throw-model" throws; a text holding "null-audio"
+  // gives no audio, "throw-audio" throws, "rate-zero" gives a rate of 0.
   bool create_returns_null = false;
   bool create_throws = false;
   bool generate_returns_null = false;
@@ -50,6 +53,41 @@ struct FakeRuntime {
   int audios_created = 0;
   int live_engines = 0;
   int live_audios = 0;
+
+  // ---- Recognition ----------------------------------------------------------
+  // A fake recogniser hears "words": every block of chunk_samples samples whose
+  // mean magnitude is above 0.1 is loud; a run of loud blocks is one word
+  // ("LOUD"), and the raw text gets a trailing space once the run ends, as the
+  // real runtime's does. A block is decoded once the next block is whole
+  // too, or, after the input is finished, at once (a short last block
+  // included).
+  //
+  // Script for the next calls. A recogniser whose encoder path holds
+  // "null-model" is not created, one holding "throw-model" throws. A stream
+  // can be scripted through its "language" option: "decode-throws",
+  // "ready-throws", "result-throws", "result-null", "accept-throws", or
+  // "raw", which makes the result JSON the bytes of the last accepted
+  // samples.
+  bool recognizer_create_returns_null = false;
+  bool recognizer_create_throws = false;
+  bool decode_throws = false;
+  bool result_null = false;
+  size_t chunk_samples = 1600;  // samples per block
+
+  // What happened, in order: "recognizer+ N", "recognizer- N",
+  // "stream+ S on N", "stream- S", "option S key=value".
+  std::vector<std::string> recognition_events;
+  // Misuse the fake saw: a call on a destroyed or unknown handle, a stream
+  // used with another recogniser than its own, a recogniser destroyed while
+  // one of its streams lives, a result JSON released twice or never.
+  std::vector<std::string> faults;
+  std::vector<std::string> recognizer_dirs;  // encoder paths of the creates
+  int recognizers_created = 0;
+  int streams_created = 0;
+  int live_recognizers = 0;
+  int live_streams = 0;
+  int live_results = 0;
+  size_t samples_accepted = 0;
 };
 
 // The fake's state; reset_fake() restores the defaults.
