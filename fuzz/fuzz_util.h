@@ -1,0 +1,63 @@
+// Checks shared by the fuzz targets. A failed check prints what was expected
+// and aborts, which libFuzzer reports as a crash with the input saved.
+#ifndef VELMORA_CORVANE_TTS_FUZZ_FUZZ_UTIL_H_
+#define VELMORA_CORVANE_TTS_FUZZ_FUZZ_UTIL_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "common/text.h"
+
+namespace velmora_corvane_tts::fuzzing {
+
+[[noreturn]] inline void fail(const std::string& what) {
+  std::fprintf(stderr, "fuzz check failed: %s\n", what.c_str());
+  std::abort();
+}
+
+inline void check(bool condition, const std::string& what) {
+  if (!condition) fail(what);
+}
+
+inline uint32_t le32_at(std::string_view s, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+  return v;
+}
+
+inline uint64_t le64_at(std::string_view s, size_t at) {
+  uint64_t v = 0;
+  for (size_t i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
+  return v;
+}
+
+inline bool valid_utf8(std::string_view s) { return to_valid_utf8(s) == s; }
+
+// A message as it may go on the wire: valid UTF-8, no control characters,
+// at most 4,000 characters.
+inline void check_wire_message(std::string_view m) {
+  check(valid_utf8(m), "a wire message is not valid UTF-8");
+  check(count_chars(m) <= kMaxMessageChars, "a wire message is longer than 4000 characters");
+  check(clean_message(m) == m, "a wire message holds control characters");
+}
+
+// A parser message ends with " at line {L} column {C}", L >= 1.
+inline void check_parser_place(std::string_view m) {
+  size_t at = m.rfind(" at line ");
+  check(at != std::string_view::npos, "parser message without its place: " + std::string(m));
+  std::string_view rest = m.substr(at + 9);
+  size_t col = rest.find(" column ");
+  check(col != std::string_view::npos && col > 0, "parser message without a column: " + std::string(m));
+  std::string_view line = rest.substr(0, col), column = rest.substr(col + 8);
+  check(!column.empty(), "parser message with an empty column");
+  for (char c : line) check(c >= '0' && c <= '9', "line is not a number: " + std::string(m));
+  for (char c : column) check(c >= '0' && c <= '9', "column is not a number: " + std::string(m));
+  check(line != "0", "line 0 in " + std::string(m));
+}
+
+}  // namespace velmora_corvane_tts::fuzzing
+
+#endif  // VELMORA_CORVANE_TTS_FUZZ_FUZZ_UTIL_H_
