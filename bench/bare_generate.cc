@@ -1,0 +1,45 @@
+// The speech runtime on its own, for its peak memory: creates the engine a
+// synthesis request would get, generates the text once with the request's
+// generation parameters, and prints the sample count and rate. No WAV is
+// built. The caller reads the peak resident set when it exits.
+//
+//   vct-bench-generate MODEL_ID MODEL_DIR TEXT_FILE
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "runtime/speech_runtime.h"
+#include "tts/engine_catalogue.h"
+#include "tts/synthesis.h"
+
+namespace vct = velmora_corvane_tts;
+
+int main(int argc, char** argv) {
+  if (argc < 4) {
+    std::fprintf(stderr, "usage: %s MODEL_ID MODEL_DIR TEXT_FILE\n", argv[0]);
+    return 2;
+  }
+  std::ifstream in(argv[3], std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+
+  auto engine = vct::create_engine(argv[1], argv[2]);
+  if (!engine.ok()) {
+    std::fprintf(stderr, "%s\n", engine.error().message().c_str());
+    return 1;
+  }
+  vct::LocalTtsRequest request;
+  request.model_id = argv[1];
+  request.model_dir = argv[2];
+  request.language = "en";
+  request.text = text.str();
+  auto audio = engine.value().generate(vct::runtime_text(request.text),
+                                       vct::generation_settings(request));
+  if (!audio.ok()) {
+    std::fprintf(stderr, "%s\n", audio.error().message().c_str());
+    return 1;
+  }
+  std::printf("%d %d\n", audio.value().sample_count(), audio.value().sample_rate());
+  return 0;
+}

@@ -1,0 +1,35 @@
+// What every benchmark section is given: where the programs and the
+// generated fixtures are, and how hard to try.
+#ifndef VELMORA_CORVANE_TTS_BENCH_BENCH_CONFIG_H_
+#define VELMORA_CORVANE_TTS_BENCH_BENCH_CONFIG_H_
+
+#include <string>
+
+#include "bench_util.h"
+
+namespace vct_bench {
+
+struct Config {
+  std::string helper;      // the built helper
+  std::string floor;       // vct-bench-floor
+  std::string generate;    // vct-bench-generate
+  std::string source_dir;  // root of the source tree
+  std::string data_dir;    // generated models, audio and texts
+  std::string log_path;    // standard error of every child goes here
+  std::string node;        // node executable ("" when there is none)
+  double effort = 1.0;     // scales repetition counts (--quick: 0.3)
+
+  int reps(int full) const {
+    int n = static_cast<int>(full * effort + 0.5);
+    return n < 3 ? 3 : n;
+  }
+};
+
+void run_synthesis_bench(const Config& config, Table& table);
+void run_stream_bench(const Config& config, Table& table);
+void run_kernel_bench(const Config& config, Table& table);
+void run_memory_bench(const Config& config, Table& table);
+
+}  // namespace vct_bench
+
+#endif  // VELMORA_CORVANE_TTS_BENCH_BENCH_CONFIG_H_

@@ -1,0 +1,68 @@
+// The benchmark run behind scripts/bench.sh: every figure is a ratio of two
+// measurements taken in this run on this machine, printed with its target.
+//
+//   vct-bench --data DIR [--quick] [--only synthesis|stream|kernels|memory]...
+//
+// DIR holds the generated fixtures (see scripts/bench.sh). The exit status
+// is 0 when the run completed, whatever the figures; the table says which
+// targets were met.
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "bench_config.h"
+#include "bench_util.h"
+
+using namespace vct_bench;
+
+int main(int argc, char** argv) {
+  Config config;
+  config.helper = VCT_BENCH_HELPER;
+  config.floor = VCT_BENCH_FLOOR;
+  config.generate = VCT_BENCH_GENERATE;
+  config.source_dir = VCT_SOURCE_DIR;
+  std::set<std::string> only;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--data" && i + 1 < argc) {
+      config.data_dir = argv[++i];
+    } else if (arg == "--quick") {
+      config.effort = 0.3;
+    } else if (arg == "--only" && i + 1 < argc) {
+      only.insert(argv[++i]);
+    } else if (arg == "--node" && i + 1 < argc) {
+      config.node = argv[++i];
+    } else {
+      die("usage: vct-bench --data DIR [--quick] [--node PATH] [--only SECTION]...");
+    }
+  }
+  if (config.data_dir.empty()) die("--data DIR is required");
+  config.log_path = config.data_dir + "/children.log";
+  write_file(config.log_path, "");
+
+  auto wanted = [&](const char* s) { return only.empty() || only.count(s) > 0; };
+  Table table;
+  Clock::time_point start = Clock::now();
+  if (wanted("synthesis")) {
+    std::printf("1 Synthesis round trips...\n");
+    run_synthesis_bench(config, table);
+  }
+  if (wanted("stream")) {
+    std::printf("2-3 Streaming sessions...\n");
+    run_stream_bench(config, table);
+  }
+  if (wanted("kernels")) {
+    std::printf("4 Kernels...\n");
+    run_kernel_bench(config, table);
+  }
+  if (wanted("memory")) {
+    std::printf("5 Memory...\n");
+    run_memory_bench(config, table);
+  }
+  table.print();
+  int misses = table.misses();
+  std::printf("\n%d target%s missed; run took %.0f s\n", misses, misses == 1 ? "" : "s",
+              seconds_since(start));
+  return 0;
+}

@@ -1,0 +1,241 @@
+#include "bench_util.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace vct_bench {
+
+void die(const std::string& message) {
+  std::fprintf(stderr, "vct-bench: %s\n", message.c_str());
+  std::exit(1);
+}
+
+void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+
+double median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  size_t n = values.size();
+  return n % 2 == 1 ? values[n / 2] : 0.5 * (values[n / 2 - 1] + values[n / 2]);
+}
+
+double minimum(const std::vector<double>& values) {
+  return values.empty() ? 0 : *std::min_element(values.begin(), values.end());
+}
+
+double percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  auto rank = static_cast<size_t>(std::ceil(p / 100.0 * static_cast<double>(values.size())));
+  rank = std::clamp<size_t>(rank, 1, values.size());
+  return values[rank - 1];
+}
+
+Child::Child(const std::vector<std::string>& argv, const std::string& stderr_path,
+             const std::string& working_dir) {
+  int to_child[2];
+  int from_child[2];
+  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) {
+    die("pipe: " + std::string(std::strerror(errno)));
+  }
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  std::string err_path = stderr_path.empty() ? "/dev/null" : stderr_path;
+  pid_ = ::fork();
+  if (pid_ < 0) die("fork: " + std::string(std::strerror(errno)));
+  if (pid_ == 0) {
+    ::dup2(to_child[0], STDIN_FILENO);
+    ::dup2(from_child[1], STDOUT_FILENO);
+    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    if (err >= 0) ::dup2(err, STDERR_FILENO);
+    if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0) _exit(126);
+    ::execv(args[0], args.data());
+    _exit(127);
+  }
+  ::close(to_child[0]);
+  ::close(from_child[1]);
+  in_fd_ = to_child[1];
+  out_fd_ = from_child[0];
+}
+
+Child::~Child() {
+  if (!waited_ && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    wait();
+  }
+  if (out_fd_ >= 0) ::close(out_fd_);
+}
+
+void Child::write_all(const void* data, size_t size) {
+  const auto* p = static_cast<const uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = ::write(in_fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) die("write to child: " + std::string(std::strerror(errno)));
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void Child::read_exact(void* data, size_t size) {
+  auto* p = static_cast<uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = ::read(out_fd_, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) die("read from child: " + std::string(std::strerror(errno)));
+    if (n == 0) die("the child ended its output early");
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+}
+
+void Child::close_input() {
+  if (in_fd_ >= 0) ::close(in_fd_);
+  in_fd_ = -1;
+}
+
+Child::Exit Child::wait() {
+  close_input();
+  Exit e;
+  if (waited_) return e;
+  int status = 0;
+  struct rusage usage;
+  std::memset(&usage, 0, sizeof usage);
+  while (::wait4(pid_, &status, 0, &usage) < 0) {
+    if (errno != EINTR) die("wait4: " + std::string(std::strerror(errno)));
+  }
+  waited_ = true;
+  e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  e.max_rss_kib = usage.ru_maxrss;
+  return e;
+}
+
+long Child::rss_kib() const { return proc_status_kib(pid_, "VmRSS"); }
+long Child::peak_rss_kib() const { return proc_status_kib(pid_, "VmHWM"); }
+
+long proc_status_kib(pid_t pid, const char* field) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  std::string key = std::string(field) + ":";
+  while (std::getline(in, line)) {
+    if (line.rfind(key, 0) == 0) return std::strtol(line.c_str() + key.size(), nullptr, 10);
+  }
+  return 0;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) die("cannot read " + path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void write_file(const std::string& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) die("cannot write " + path);
+}
+
+bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+void run_shell(const std::string& command) {
+  int status = std::system(command.c_str());
+  if (status != 0) die("command failed (" + std::to_string(status) + "): " + command);
+}
+
+void put_le32(std::string& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+void put_le64(std::string& out, uint64_t v) {
+  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+uint32_t get_le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+uint64_t get_le64(const uint8_t* p) {
+  return static_cast<uint64_t>(get_le32(p)) | static_cast<uint64_t>(get_le32(p + 4)) << 32;
+}
+
+void Table::add(Row row) {
+  std::printf("  %-62s %8s  %s\n", (row.section + ": " + row.name).c_str(),
+              row.skipped.empty() ? format("%.3f", row.value).c_str() : "skipped",
+              row.skipped.empty() ? row.detail.c_str() : row.skipped.c_str());
+  std::fflush(stdout);
+  rows_.push_back(std::move(row));
+}
+
+int Table::misses() const {
+  int n = 0;
+  for (const Row& r : rows_) {
+    if (r.skipped.empty() && r.has_target && !(r.value <= r.target)) ++n;
+  }
+  return n;
+}
+
+void Table::print() const {
+  std::string section;
+  std::printf("\n%-62s %8s %9s  %-6s %s\n", "figure", "ratio", "target", "result",
+              "measured");
+  std::printf("%s\n", std::string(130, '-').c_str());
+  for (const Row& r : rows_) {
+    if (r.section != section) {
+      section = r.section;
+      std::printf("%s\n", section.c_str());
+    }
+    std::string name = "  " + r.name;
+    if (!r.skipped.empty()) {
+      std::printf("%-62s %8s %9s  %-6s %s\n", name.c_str(), "-",
+                  r.has_target ? format("<= %.2f", r.target).c_str() : "-", "SKIP",
+                  r.skipped.c_str());
+      continue;
+    }
+    const char* verdict = !r.has_target ? "info" : r.value <= r.target ? "pass" : "MISS";
+    std::printf("%-62s %8.3f %9s  %-6s %s\n", name.c_str(), r.value,
+                r.has_target ? format("<= %.2f", r.target).c_str() : "-", verdict,
+                r.detail.c_str());
+  }
+  std::fflush(stdout);
+}
+
+std::string format(const char* fmt, ...) {
+  char buffer[1024];
+  va_list args;
+  va_start(args, fmt);
+  std::vsnprintf(buffer, sizeof buffer, fmt, args);
+  va_end(args);
+  return buffer;
+}
+
+std::string human_seconds(double s) {
+  if (s >= 1.0) return format("%.3g s", s);
+  if (s >= 1e-3) return format("%.3g ms", s * 1e3);
+  return format("%.3g us", s * 1e6);
+}
+
+std::string human_bytes(double bytes) {
+  if (bytes >= 1024.0 * 1024.0) return format("%.1f MiB", bytes / (1024.0 * 1024.0));
+  if (bytes >= 1024.0) return format("%.1f KiB", bytes / 1024.0);
+  return format("%.0f B", bytes);
+}
+
+}  // namespace vct_bench

@@ -1,0 +1,119 @@
+// Shared by the benchmark programs: clocks and statistics, child processes
+// on pipes, resident-set readings, small file helpers and the result table.
+// Benchmark code talks to the operating system directly; a failure of the
+// harness itself ends the run with a message (it measures, it does not serve).
+#ifndef VELMORA_CORVANE_TTS_BENCH_BENCH_UTIL_H_
+#define VELMORA_CORVANE_TTS_BENCH_BENCH_UTIL_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vct_bench {
+
+// Prints "vct-bench: {message}" to standard error and exits with status 1.
+[[noreturn]] void die(const std::string& message);
+
+using Clock = std::chrono::steady_clock;
+
+inline double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The runtime's worker threads spin for a while after a call returns; a
+// pause before each timed call keeps one side's spinning threads off the
+// cores that the other side is being timed on.
+void settle();
+
+double median(std::vector<double> values);
+double minimum(const std::vector<double>& values);
+// Nearest-rank percentile, p in [0, 100].
+double percentile(std::vector<double> values, double p);
+
+// A program running as a child with pipes on its standard input and output.
+// Its standard error goes to `stderr_path` (appended), or to /dev/null.
+class Child {
+ public:
+  Child(const std::vector<std::string>& argv, const std::string& stderr_path = "",
+        const std::string& working_dir = "");
+  ~Child();
+  Child(const Child&) = delete;
+  Child& operator=(const Child&) = delete;
+
+  void write_all(const void* data, size_t size);
+  void write_all(std::string_view bytes) { write_all(bytes.data(), bytes.size()); }
+  void read_exact(void* data, size_t size);
+  // Closes the child's standard input (its end of input).
+  void close_input();
+
+  struct Exit {
+    int status = -1;       // exit status, or -1 when killed by a signal
+    long max_rss_kib = 0;  // peak resident set of the child
+  };
+  // Closes the input if still open and waits for the child.
+  Exit wait();
+
+  // Current and peak resident set, read from /proc; 0 when unreadable.
+  long rss_kib() const;
+  long peak_rss_kib() const;
+
+  pid_t pid() const { return pid_; }
+  int output_fd() const { return out_fd_; }
+
+ private:
+  pid_t pid_ = -1;
+  int in_fd_ = -1;
+  int out_fd_ = -1;
+  bool waited_ = false;
+};
+
+// A field of /proc/{pid}/status in kiB ("VmRSS", "VmHWM"); 0 when absent.
+long proc_status_kib(pid_t pid, const char* field);
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, std::string_view bytes);
+bool file_exists(const std::string& path);
+// Runs a command through /bin/sh; dies when it fails.
+void run_shell(const std::string& command);
+
+// Little-endian integer into bytes.
+void put_le32(std::string& out, uint32_t v);
+void put_le64(std::string& out, uint64_t v);
+uint32_t get_le32(const uint8_t* p);
+uint64_t get_le64(const uint8_t* p);
+
+// One row of the result table.
+struct Row {
+  std::string section;
+  std::string name;
+  double value = 0;       // the measured ratio
+  double target = 0;      // the limit it must not exceed
+  bool has_target = true; // false: shown for context only
+  std::string detail;     // the absolute figures behind the ratio
+  std::string skipped;    // non-empty: the row was not measured, and why
+};
+
+class Table {
+ public:
+  void add(Row row);
+  void print() const;
+  // Rows with a target that was missed.
+  int misses() const;
+
+ private:
+  std::vector<Row> rows_;
+};
+
+std::string format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+// Milliseconds or microseconds with three significant digits, e.g. "12.3 ms".
+std::string human_seconds(double s);
+std::string human_bytes(double bytes);
+
+}  // namespace vct_bench
+
+#endif  // VELMORA_CORVANE_TTS_BENCH_BENCH_UTIL_H_

@@ -1,0 +1,98 @@
+#include "stream_driver.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+#include "bench_text.h"
+
+namespace vct_bench {
+
+std::vector<float> load_f32(const std::string& path) {
+  std::string raw = read_file(path);
+  std::vector<float> samples(raw.size() / 4);
+  std::memcpy(samples.data(), raw.data(), samples.size() * 4);
+  return samples;
+}
+
+std::string stream_frame(uint8_t tag, uint64_t id, std::string_view payload) {
+  std::string f(1, static_cast<char>(tag));
+  put_le64(f, id);
+  put_le32(f, static_cast<uint32_t>(payload.size()));
+  f.append(payload);
+  return f;
+}
+
+std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at) {
+  size_t n = std::min(kBlock, audio.size() - at);
+  return stream_frame(kAudio, id,
+                      std::string_view(reinterpret_cast<const char*>(audio.data() + at), n * 4));
+}
+
+Reply read_reply(Child& child) {
+  uint8_t header[13];
+  child.read_exact(header, sizeof header);
+  Reply r;
+  r.tag = header[0];
+  r.id = get_le64(header + 1);
+  r.payload.resize(get_le32(header + 9));
+  if (!r.payload.empty()) child.read_exact(r.payload.data(), r.payload.size());
+  return r;
+}
+
+StreamHelper::StreamHelper(const Config& config, const std::string& model_dir)
+    : child_({config.helper, "--stream-stt"}, config.log_path),
+      open_payload_("{\"model_id\":\"bench\",\"model_dir\":" + json_string(model_dir) + "}") {}
+
+double StreamHelper::session(const std::vector<float>& audio, std::string* final_text) {
+  const uint64_t id = next_id();
+  std::string frames = stream_frame(kOpen, id, open_payload_);
+  for (size_t at = 0; at < audio.size(); at += kBlock) frames += audio_frame(id, audio, at);
+  frames += stream_frame(kFinish, id, "");
+  Clock::time_point start = Clock::now();
+  Clock::time_point end;
+  std::string final_payload;
+  std::thread reader([&] {
+    for (;;) {
+      Reply r = read_reply(child_);
+      if (r.tag == kError) die("the helper answered with an error: " + r.payload);
+      if (r.tag == kFinal) {
+        end = Clock::now();
+        final_payload = std::move(r.payload);
+        return;
+      }
+    }
+  });
+  child_.write_all(frames);
+  reader.join();
+  if (final_text != nullptr) *final_text = final_payload;
+  return std::chrono::duration<double>(end - start).count();
+}
+
+std::vector<double> StreamHelper::partial_latencies(const std::vector<float>& audio,
+                                                    const std::vector<bool>& changes) {
+  const uint64_t id = next_id();
+  child_.write_all(stream_frame(kOpen, id, open_payload_));
+  if (read_reply(child_).tag != kOpened) die("the helper did not open a stream");
+  std::vector<double> latencies(changes.size(), -1.0);
+  const std::string barrier = stream_frame(kBarrier, id, "");
+  for (size_t k = 0, at = 0; at < audio.size(); ++k, at += kBlock) {
+    std::string frame = audio_frame(id, audio, at);
+    Clock::time_point start = Clock::now();
+    child_.write_all(frame);
+    if (changes[k]) {
+      Reply r = read_reply(child_);
+      latencies[k] = seconds_since(start);
+      if (r.tag != kPartial) die("expected a Partial reply");
+    } else {
+      child_.write_all(barrier);
+      if (read_reply(child_).tag != kError) die("expected the barrier's Error reply");
+    }
+  }
+  child_.write_all(stream_frame(kFinish, id, ""));
+  while (read_reply(child_).tag != kFinal) {
+  }
+  return latencies;
+}
+
+}  // namespace vct_bench

@@ -1,0 +1,67 @@
+// Drives the helper in stream mode over its pipes, the way an application
+// does: frames, replies, whole recordings, and a barrier that waits until
+// the helper has handled everything sent so far.
+#ifndef VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
+#define VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "bench_config.h"
+#include "bench_util.h"
+
+namespace vct_bench {
+
+inline constexpr size_t kBlock = 1600;           // 100 ms at 16 kHz
+inline constexpr size_t kTrailingZeros = 12800;  // 0.8 s at 16 kHz
+inline constexpr uint8_t kOpen = 0, kAudio = 1, kFinish = 2;
+// A request tag the helper does not know: answered with an Error reply and
+// nothing else, so it marks a point in the request sequence.
+inline constexpr uint8_t kBarrier = 9;
+inline constexpr uint8_t kOpened = 0, kPartial = 1, kFinal = 2, kError = 3;
+
+// Raw little-endian float32 samples from a file.
+std::vector<float> load_f32(const std::string& path);
+
+std::string stream_frame(uint8_t tag, uint64_t id, std::string_view payload);
+// The Audio frame of the block of `audio` that starts at sample `at`.
+std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at);
+
+struct Reply {
+  uint8_t tag = 0;
+  uint64_t id = 0;
+  std::string payload;
+};
+Reply read_reply(Child& child);
+
+class StreamHelper {
+ public:
+  StreamHelper(const Config& config, const std::string& model_dir);
+
+  Child& child() { return child_; }
+  const std::string& open_payload() const { return open_payload_; }
+  uint64_t next_id() { return ++id_; }
+
+  // One recording, all frames written at once while a second thread reads
+  // the replies; the time runs from the Open frame to the Final reply.
+  double session(const std::vector<float>& audio, std::string* final_text);
+
+  // One recording in lock step: after each Audio frame the client waits
+  // until the helper has handled it, and for the frames whose transcript
+  // changes (`changes[k]`) it times the Partial reply from the moment the
+  // frame is written. Other entries are -1.
+  std::vector<double> partial_latencies(const std::vector<float>& audio,
+                                        const std::vector<bool>& changes);
+
+ private:
+  Child child_;
+  std::string open_payload_;
+  uint64_t id_ = 0;
+};
+
+}  // namespace vct_bench
+
+#endif  // VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
