@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the helper and its tests need, and nothing twice:
-#   - Debian packages (compiler, CMake, GoogleTest, RapidJSON, and the tools
-#     the test fixtures use: python3-onnx, python3-numpy, espeak-ng, sox);
+#   - Debian packages (compiler, CMake, GoogleTest, RapidJSON, the tools
+#     the test fixtures use: python3-onnx, python3-numpy, espeak-ng, sox,
+#     and clang 14 with its runtime libraries for the fuzz targets);
 #   - the pinned speech runtime from npm (package-lock.json, checked by npm ci).
 # Fast when everything is already in place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rapidjson-dev
-          python3 python3-onnx python3-numpy espeak-ng espeak-ng-data sox)
+          python3 python3-onnx python3-numpy espeak-ng espeak-ng-data sox
+          clang-14 libclang-rt-14-dev)  # the last two: libFuzzer and its sanitizers
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 
 missing=()

@@ -1,8 +1,32 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. The helper ends up at build/velmora-corvane-tts.
+#
+# Three parts, in order:
+#   1. the normal build (build/) and its test suite;
+#   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
+#      (build-asan/), LeakSanitizer on, the speech runtime's own leaks
+#      suppressed (tests/sanitizers/lsan.supp);
+#   3. a short run of every libFuzzer target (scripts/fuzz.sh, build-fuzz/).
+# VCT_QUICK=1 runs part 1 only; VCT_FUZZ_SECONDS sets the time per target in
+# part 3 (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j2
 ctest --test-dir build --output-on-failure -j2 --timeout 600
+
+[ "${VCT_QUICK:-0}" = 1 ] && exit 0
+
+echo "== sanitizer suite (build-asan)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVCT_SANITIZE=ON >/dev/null
+cmake --build build-asan -j2
+# The children the end-to-end tests start inherit these.
+export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+ctest --test-dir build-asan --output-on-failure -j2 --timeout 900
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+
+echo "== fuzzing, ${VCT_FUZZ_SECONDS:-20} s per target (build-fuzz)"
+scripts/fuzz.sh all "${VCT_FUZZ_SECONDS:-20}"
