@@ -25,7 +25,12 @@ namespace velmora_corvane_tts::testing {
 ChildResult run_child(const std::vector<std::string>& argv, const std::string& input,
                       const ChildOptions& options) {
   int in[2], out[2], err[2];
-  if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) return {};
+  // Close-on-exec, so that a child started by another thread at the same
+  // time cannot hold these pipes open (and keep this child's input or
+  // output from ending); dup2 gives the child its own three without it.
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    return {};
+  }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, in[0], 0);
