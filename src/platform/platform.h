@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -54,6 +55,14 @@ unsigned processors_online();
 // True when `path` names an existing regular file (links followed). A path
 // holding a NUL character names no file.
 bool is_regular_file(const std::string& path);
+
+// Size in bytes of the existing regular file `path` (links followed), or
+// std::nullopt when there is none.
+std::optional<uint64_t> regular_file_size(const std::string& path);
+
+// Reads the first out.size() bytes of the file `path` into `out`. False when
+// the file cannot be opened or read, or is shorter.
+bool read_file_start(const std::string& path, std::span<uint8_t> out);
 
 }  // namespace velmora_corvane_tts::platform
 

@@ -87,4 +87,26 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+std::optional<uint64_t> regular_file_size(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return std::nullopt;
+  struct stat info;
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return static_cast<uint64_t>(info.st_size);
+}
+
+bool read_file_start(const std::string& path, std::span<uint8_t> out) {
+  if (path.find('\0') != std::string::npos) return false;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < out.size()) {
+    ssize_t n = ::read(fd, out.data() + done, out.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  return done == out.size();
+}
+
 }  // namespace velmora_corvane_tts::platform

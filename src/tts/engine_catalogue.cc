@@ -1,6 +1,9 @@
 #include "tts/engine_catalogue.h"
 
+#include <array>
+
 #include "common/model_path.h"
+#include "platform/platform.h"
 #include "tts/corvane_tts_protocol.h"
 
 namespace velmora_corvane_tts {
@@ -40,9 +43,66 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
   return settings;
 }
 
+namespace {
+
+// True when the size of a file of whole little-endian 32-bit values shows
+// that it cannot be one: empty, or not a multiple of 4 bytes. A missing file
+// is left to the runtime, which reports it as a load failure.
+bool not_whole_values(const std::string& path) {
+  std::optional<uint64_t> size = platform::regular_file_size(path);
+  return size.has_value() && (*size == 0 || *size % 4 != 0);
+}
+
+// True when a Supertonic voice.bin cannot be what its header says: shorter
+// than the header of six little-endian int64 (voices, two style dimensions,
+// voices again, two duration dimensions), a dimension that is not positive,
+// or a size other than the header plus the float32 styles the dimensions
+// call for. Dimensions too large to multiply safely are left to the runtime.
+bool voice_style_inconsistent(const std::string& path) {
+  std::optional<uint64_t> size = platform::regular_file_size(path);
+  if (!size.has_value()) return false;
+  constexpr uint64_t kHeader = 48;
+  std::array<uint8_t, kHeader> header{};
+  if (*size < kHeader) return true;
+  if (!platform::read_file_start(path, header)) return false;
+  std::array<int64_t, 6> dims{};
+  for (size_t i = 0; i < dims.size(); ++i) {
+    uint64_t v = 0;
+    for (size_t b = 8; b > 0; --b) v = v << 8 | header[8 * i + b - 1];
+    dims[i] = static_cast<int64_t>(v);
+  }
+  constexpr int64_t kLargest = int64_t{1} << 20;
+  for (int64_t d : dims) {
+    if (d <= 0) return true;
+    if (d > kLargest) return false;
+  }
+  auto count = [&](size_t first) {
+    return static_cast<uint64_t>(dims[first]) * static_cast<uint64_t>(dims[first + 1]) *
+           static_cast<uint64_t>(dims[first + 2]);
+  };
+  return *size != kHeader + 4 * (count(0) + count(3));
+}
+
+// Files whose size alone shows that the runtime would end the whole process
+// while loading them (it exits rather than report a load failure). Each rule
+// only refuses files the runtime is certain to reject; anything it might
+// accept goes on to the runtime.
+bool certainly_unloadable(const runtime::TtsEngineSettings& settings) {
+  if (const auto* k = std::get_if<runtime::KokoroFiles>(&settings.model)) {
+    return not_whole_values(k->voices);
+  }
+  const auto& s = std::get<runtime::SupertonicFiles>(settings.model);
+  return not_whole_values(s.unicode_indexer) || voice_style_inconsistent(s.voice_style);
+}
+
+}  // namespace
+
 Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir) {
   auto settings = engine_settings(model_id, model_dir);
   if (!settings.ok()) return std::move(settings).error();
+  if (certainly_unloadable(settings.value())) {
+    return Error("Could not load the local speech model from " + std::string(model_dir));
+  }
   auto engine = runtime::OfflineTts::create(settings.value());
   if (!engine.ok()) {
     return Error("Could not load the local speech model from " + std::string(model_dir));

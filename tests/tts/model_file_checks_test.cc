@@ -1,0 +1,104 @@
+// Model files whose size shows that the real runtime would end the whole
+// process while loading them are answered as a load failure before the
+// runtime is called; every file the runtime might accept still reaches it.
+// The fake runtime counts the create calls.
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "runtime/fake_sherpa.h"
+#include "support/child_process.h"
+#include "tts/engine_catalogue.h"
+
+namespace velmora_corvane_tts {
+namespace {
+
+using testing::fake;
+
+constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
+constexpr const char* kSupertonic = "supertonic-3-int8";
+
+class ModelFileChecks : public ::testing::Test {
+ protected:
+  void SetUp() override { testing::reset_fake(); }
+  void TearDown() override { EXPECT_EQ(fake().live_engines, 0); }
+
+  void write(const std::string& name, const std::string& bytes) {
+    std::ofstream(dir_.path() + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
+  }
+  // A voice.bin with the given header and `floats` float32 values after it.
+  void write_voice(std::vector<int64_t> dims, size_t floats) {
+    std::string bytes;
+    for (int64_t d : dims) {
+      for (int i = 0; i < 8; ++i) bytes += static_cast<char>((static_cast<uint64_t>(d) >> (8 * i)) & 0xFF);
+    }
+    bytes += std::string(4 * floats, '\0');
+    write("voice.bin", bytes);
+  }
+  // True when the runtime was asked to create the engine.
+  bool reaches_runtime(const char* model) {
+    size_t before = fake().creates.size();
+    auto engine = create_engine(model, dir_.path());
+    if (!engine.ok()) {
+      EXPECT_EQ(engine.error().message(), "Could not load the local speech model from " + dir_.path());
+    }
+    return fake().creates.size() > before;
+  }
+
+  testing::TempDir dir_;
+};
+
+TEST_F(ModelFileChecks, KokoroVoicesMustBeWholeFloats) {
+  EXPECT_TRUE(reaches_runtime(kKokoro)) << "a missing voices.bin is the runtime's to report";
+  write("voices.bin", "");
+  EXPECT_FALSE(reaches_runtime(kKokoro));
+  for (size_t size : {1u, 2u, 3u, 12238u, 12241u}) {
+    write("voices.bin", std::string(size, 'v'));
+    EXPECT_FALSE(reaches_runtime(kKokoro)) << size;
+  }
+  // Whole floats go on: only the model's metadata says how many there must be.
+  for (size_t size : {4u, 12236u, 12240u}) {
+    write("voices.bin", std::string(size, 'v'));
+    EXPECT_TRUE(reaches_runtime(kKokoro)) << size;
+  }
+}
+
+TEST_F(ModelFileChecks, SupertonicIndexerMustBeWholeInt32s) {
+  write_voice({10, 1, 2, 10, 1, 1}, 30);
+  EXPECT_TRUE(reaches_runtime(kSupertonic));
+  write("unicode_indexer.bin", "");
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write("unicode_indexer.bin", std::string(514, 'i'));
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write("unicode_indexer.bin", std::string(508, 'i'));
+  EXPECT_TRUE(reaches_runtime(kSupertonic));
+}
+
+TEST_F(ModelFileChecks, SupertonicVoiceStyleMustMatchItsHeader) {
+  write("unicode_indexer.bin", std::string(512, 'i'));
+  write_voice({10, 1, 2, 10, 1, 1}, 30);  // 48 + 4 * (20 + 10) = 168 bytes
+  EXPECT_TRUE(reaches_runtime(kSupertonic));
+  write_voice({5, 1, 2, 5, 2, 2}, 30);  // other dimensions, same size: consistent
+  EXPECT_TRUE(reaches_runtime(kSupertonic));
+  write_voice({10, 1, 2, 10, 1, 1}, 28);  // 8 bytes short
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write_voice({10, 1, 2, 10, 1, 1}, 31);  // 4 bytes over
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write_voice({10, 1, 2, 10, 0, 1}, 30);  // a dimension of 0
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write_voice({10, -1, 2, 10, 1, 1}, 30);
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write("voice.bin", std::string(47, '\0'));  // shorter than the header
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write("voice.bin", "");
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write_voice({int64_t{1} << 40, 1, 1, 1, 1, 1}, 30);  // too large to judge: the runtime's
+  EXPECT_TRUE(reaches_runtime(kSupertonic));
+}
+
+}  // namespace
+}  // namespace velmora_corvane_tts
