@@ -56,8 +56,9 @@ bool not_whole_values(const std::string& path) {
 // True when a Supertonic voice.bin cannot be what its header says: shorter
 // than the header of six little-endian int64 (voices, two style dimensions,
 // voices again, two duration dimensions), a dimension that is not positive,
-// or a size other than the header plus the float32 styles the dimensions
-// call for. Dimensions too large to multiply safely are left to the runtime.
+// two different voice counts, or a size other than the header plus the
+// float32 styles the dimensions call for. Dimensions too large to multiply
+// safely are left to the runtime.
 bool voice_style_inconsistent(const std::string& path) {
   std::optional<uint64_t> size = platform::regular_file_size(path);
   if (!size.has_value()) return false;
@@ -71,9 +72,12 @@ bool voice_style_inconsistent(const std::string& path) {
     for (size_t b = 8; b > 0; --b) v = v << 8 | header[8 * i + b - 1];
     dims[i] = static_cast<int64_t>(v);
   }
-  constexpr int64_t kLargest = int64_t{1} << 20;
   for (int64_t d : dims) {
     if (d <= 0) return true;
+  }
+  if (dims[0] != dims[3]) return true;
+  constexpr int64_t kLargest = int64_t{1} << 20;
+  for (int64_t d : dims) {
     if (d > kLargest) return false;
   }
   auto count = [&](size_t first) {

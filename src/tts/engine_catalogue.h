@@ -24,8 +24,9 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
 // "Could not load the local speech model from {model_dir}". Those files are:
 // a Kokoro voices.bin or a Supertonic unicode_indexer.bin that is empty or
 // not a multiple of 4 bytes, and a Supertonic voice.bin shorter than its
-// 48-byte header, with a dimension that is not positive, or whose size is not
-// the header plus 4 * (n*a*b + n'*c*d) bytes for its dimensions.
+// 48-byte header, with a dimension that is not positive, with two different
+// voice counts (n != n'), or whose size is not the header plus
+// 4 * (n*a*b + n'*c*d) bytes for its dimensions.
 Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir);
 
 // One cached engine with the model id and directory it was created for.

@@ -59,12 +59,20 @@ TEST_F(ModelChecks, FilesTheRuntimeWouldDieOnAreAnsweredAsLoadFailures) {
     std::string dir;
   };
   std::string c0 = std::string(48, '\0');  // a voice.bin header of zeros: no dimension > 0
+  // A header with 10 style voices and 9 duration voices, and the 164 bytes
+  // it calls for.
+  std::string counts;
+  for (int64_t d : {10, 1, 2, 9, 1, 1}) {
+    for (int i = 0; i < 8; ++i) counts += static_cast<char>((d >> (8 * i)) & 0xFF);
+  }
+  counts += std::string(116, '\0');
   std::vector<Case> cases = {
       {kKokoro, broken("k", "k-odd", "voices.bin", 12238)},
       {kKokoro, broken("k", "k-empty", "voices.bin", 0)},
       {kSupertonic, broken("s", "s-short", "voice.bin", 160)},
       {kSupertonic, broken("s", "s-header", "voice.bin", 40)},
       {kSupertonic, with_content("s", "s-zero-dims", "voice.bin", c0 + std::string(120, '\0'))},
+      {kSupertonic, with_content("s", "s-two-counts", "voice.bin", counts)},
       {kSupertonic, broken("s", "s-indexer-odd", "unicode_indexer.bin", 514)},
       {kSupertonic, broken("s", "s-indexer-empty", "unicode_indexer.bin", 0)},
   };

@@ -92,11 +92,13 @@ TEST_F(ModelFileChecks, SupertonicVoiceStyleMustMatchItsHeader) {
   EXPECT_FALSE(reaches_runtime(kSupertonic));
   write_voice({10, -1, 2, 10, 1, 1}, 30);
   EXPECT_FALSE(reaches_runtime(kSupertonic));
+  write_voice({10, 1, 2, 9, 1, 1}, 29);  // two voice counts, size as the header says
+  EXPECT_FALSE(reaches_runtime(kSupertonic));
   write("voice.bin", std::string(47, '\0'));  // shorter than the header
   EXPECT_FALSE(reaches_runtime(kSupertonic));
   write("voice.bin", "");
   EXPECT_FALSE(reaches_runtime(kSupertonic));
-  write_voice({int64_t{1} << 40, 1, 1, 1, 1, 1}, 30);  // too large to judge: the runtime's
+  write_voice({int64_t{1} << 40, 1, 1, int64_t{1} << 40, 1, 1}, 30);  // too large to judge
   EXPECT_TRUE(reaches_runtime(kSupertonic));
 }
 
