@@ -13,10 +13,15 @@
 
 #include "bench_config.h"
 #include "bench_util.h"
+#include "platform/platform.h"
 
 using namespace vct_bench;
 
 int main(int argc, char** argv) {
+  // The bare runtime calls made in this process run under the allocator
+  // settings the helper uses, the fastest the runtime gets; left alone, their
+  // speed would depend on what this process happened to free before.
+  velmora_corvane_tts::platform::keep_freed_memory_for_reuse();
   Config config;
   config.helper = VCT_BENCH_HELPER;
   config.floor = VCT_BENCH_FLOOR;

@@ -2,6 +2,9 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sched.h>
 #include <signal.h>
 #include <string.h>
@@ -48,6 +51,17 @@ std::string describe_os_error(int error) {
 }
 
 void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
+
+void keep_freed_memory_for_reuse() {
+#if defined(__GLIBC__)
+  // Fixed values also turn off glibc's own adjustment of them, which starts
+  // only after a large block has been freed and was measured to leave most of
+  // a synthesis call's buffers on fresh mappings: 1,000 characters took about
+  // 2.5 times as long as with these values.
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+#endif
+}
 
 Channel standard_input() { return STDIN_FILENO; }
 
