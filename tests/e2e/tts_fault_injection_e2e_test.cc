@@ -162,6 +162,8 @@ TEST_F(TtsFaults, HarmlessSignalsWhileReadingChangeNothing) {
   std::string input = session(boundaries);
   ChildResult whole = run_child({helper_path()}, input);
   InteractiveChild helper({helper_path()});
+  // kill() with a pid of 0 or -1 would reach far more than the helper.
+  ASSERT_GT(helper.pid(), 0);
   auto poke = [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     for (int sig : {SIGWINCH, SIGURG, SIGCHLD, SIGSTOP, SIGCONT, SIGWINCH}) {

@@ -171,6 +171,8 @@ TEST_F(StreamFaults, HarmlessSignalsWhileReadingChangeNothing) {
   ChildResult whole = run_child({helper_path(), "--stream-stt"}, input);
   // The replies stay in the pipe (they are few) and are read at the end.
   InteractiveChild probe({helper_path(), "--stream-stt"});
+  // kill() with a pid of 0 or -1 would reach far more than the helper.
+  ASSERT_GT(probe.pid(), 0);
   auto poke = [&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     for (int sig : {SIGWINCH, SIGURG, SIGCHLD, SIGSTOP, SIGCONT}) {
