@@ -26,6 +26,13 @@ inline bool reference_parse(std::string_view text, rapidjson::Document& doc) {
   // RapidJSON's memory stream reads a NUL byte as the end of the text; a raw
   // NUL is never valid JSON, wherever it stands.
   if (text.find('\0') != std::string_view::npos) return false;
+  // Its UTF-8 input stream skips a leading 0xEF, 0xBB and 0xBF each on its
+  // own, taking even a lone one for a byte-order mark; no JSON text starts
+  // with any of them.
+  if (!text.empty()) {
+    unsigned char first = static_cast<unsigned char>(text[0]);
+    if (first == 0xEF || first == 0xBB || first == 0xBF) return false;
+  }
   doc.Parse<kReferenceFlags>(text.data(), text.size());
   return !doc.HasParseError();
 }
