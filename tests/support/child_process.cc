@@ -29,6 +29,7 @@ ChildResult run_child(const std::vector<std::string>& argv, const std::string& i
   // time cannot hold these pipes open (and keep this child's input or
   // output from ending); dup2 gives the child its own three without it.
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe2: " << std::strerror(errno);
     return {};
   }
   posix_spawn_file_actions_t actions;
@@ -53,6 +54,7 @@ ChildResult run_child(const std::vector<std::string>& argv, const std::string& i
   close(err[1]);
   ChildResult result;
   if (rc != 0) {
+    ADD_FAILURE() << "posix_spawn " << argv[0] << ": " << std::strerror(rc);
     close(in[1]);
     close(out[0]);
     close(err[0]);
