@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 namespace velmora_corvane_tts {
 namespace {
@@ -44,6 +46,51 @@ TEST(SampleConversion, MatchesRoundHalfAwayAcrossTheRange) {
   for (int i = -1100000; i <= 1100000; ++i) {
     float x = static_cast<float>(i) / 1000000.0f;
     ASSERT_EQ(sample_to_pcm16(x), reference(x)) << x;
+  }
+}
+
+// f32_mono_wave converts whole vectors of samples at once where the
+// processor allows; every sample must still come out as sample_to_pcm16 says.
+void expect_file_matches_sample_conversion(const std::vector<float>& in) {
+  auto wav = f32_mono_wave(in, 16000);
+  ASSERT_TRUE(wav.ok());
+  ASSERT_EQ(wav.value().size(), kWavHeaderSize + 2 * in.size());
+  const uint8_t* data = wav.value().data() + kWavHeaderSize;
+  for (size_t i = 0; i < in.size(); ++i) {
+    auto got = static_cast<int16_t>(static_cast<uint16_t>(data[2 * i] | data[2 * i + 1] << 8));
+    ASSERT_EQ(got, sample_to_pcm16(in[i])) << "sample " << i << " = " << in[i];
+  }
+}
+
+TEST(WavFile, EverySampleIsConvertedAsSampleToPcm16Says) {
+  // The half-way points of the scale and their neighbours, where rounding
+  // decides; the special values; and a sweep through all float bit patterns
+  // (every 1021st), in one odd-length run so that the last samples take the
+  // path for a partial vector.
+  std::vector<float> in;
+  for (int k = -32768; k <= 32767; ++k) {
+    float product = static_cast<float>(k) + 0.5f;
+    for (float x : {product / 32767.0f, (product - 1.0f) / 32767.0f}) {
+      in.push_back(x);
+      in.push_back(std::nextafter(x, 2.0f));
+      in.push_back(std::nextafter(x, -2.0f));
+    }
+  }
+  for (float x : {0.0f, -0.0f, 1.0f, -1.0f,
+                  std::nextafter(1.0f, 2.0f), std::nextafter(-1.0f, -2.0f),
+                  std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                  std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
+                  std::numeric_limits<float>::max(), std::numeric_limits<float>::lowest()}) {
+    in.push_back(x);
+  }
+  for (uint64_t bits = 0; bits <= 0xFFFFFFFFu; bits += 1021) {
+    in.push_back(std::bit_cast<float>(static_cast<uint32_t>(bits)));
+  }
+  if (in.size() % 2 == 0) in.push_back(0.25f);
+  expect_file_matches_sample_conversion(in);
+  // Short runs, all shorter than one vector or just over.
+  for (std::ptrdiff_t n = 1; n <= 40; ++n) {
+    expect_file_matches_sample_conversion(std::vector<float>(in.begin(), in.begin() + n));
   }
 }
 
