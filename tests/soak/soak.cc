@@ -294,10 +294,11 @@ void soak_synthesis(const std::string& helper_path, const std::string& root, siz
   // Both models have been loaded once by the 1,000th request: that is the
   // start; the middle is the 5,000th.
   if (!rss.empty()) {
-    long start = rss.front().second, middle = rss[rss.size() / 2].second, end = rss.back().second;
+    const auto& mid = rss[(rss.size() - 1) / 2];
+    long start = rss.front().second, middle = mid.second, end = rss.back().second;
     std::printf("soak: synthesis: VmRSS start (request %zu) %ld kB, middle (request %zu) %ld kB, "
                 "end (request %zu) %ld kB\n",
-                rss.front().first, start, rss[rss.size() / 2].first, middle, rss.back().first, end);
+                rss.front().first, start, mid.first, middle, rss.back().first, end);
     std::string series;
     for (const auto& [n, kib] : rss) series += " " + std::to_string(kib);
     std::printf("soak: synthesis: VmRSS every 1,000 requests (kB):%s\n", series.c_str());
