@@ -1,6 +1,5 @@
 #include "common/json_record.h"
 
-#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -8,8 +7,8 @@
 #include <optional>
 
 #include "rapidjson/error/error.h"
-#include "rapidjson/memorystream.h"
 #include "rapidjson/reader.h"
+#include "rapidjson/stream.h"
 #include "rapidjson/stringbuffer.h"
 #include "rapidjson/writer.h"
 
@@ -124,12 +123,22 @@ Number classify_number(std::string_view text) {
       }
     }
   }
-  // Non-integral, or an integer beyond 64 bits: a double.
-  std::string copy(text);
-  errno = 0;
-  n.f = std::strtod(copy.c_str(), nullptr);
+  // Non-integral, or an integer beyond 64 bits: a double, correctly rounded.
+  auto r = std::from_chars(text.data(), text.data() + text.size(), n.f);
+  if (r.ec == std::errc::result_out_of_range) {
+    // Too large for a double, or so small that it rounds to zero: strtod
+    // says which (infinity, or zero).
+    std::string copy(text);
+    n.f = std::strtod(copy.c_str(), nullptr);
+  }
   if (std::isinf(n.f)) n.kind = Number::kOutOfRange;
   return n;
+}
+
+// Whether a JSON number's text can lie beyond the range of a double: only
+// with an exponent, or with more digits than the largest double has.
+bool may_be_out_of_range(std::string_view text) {
+  return text.size() > 300 || text.find_first_of("eE") != std::string_view::npos;
 }
 
 std::string unexpected_number(const Number& n) {
@@ -140,11 +149,46 @@ std::string unexpected_number(const Number& n) {
   }
 }
 
+// The reader's input: a writable copy of the text, parsed in place. Like
+// RapidJSON's own in-place stream, but bounded like its memory stream (at
+// the end it reads NUL bytes and stays there, so a truncated UTF-8 sequence
+// neither reads nor writes past it), and the reader works on this object
+// itself rather than on a private copy of it (RapidJSON copies only stream
+// types it knows), so that the handler reads the live position.
+class InPlaceStream {
+ public:
+  using Ch = char;
+  InPlaceStream(char* text, size_t size) : src_(text), end_(text + size), head_(text) {}
+  Ch Peek() const { return src_ == end_ ? '\0' : *src_; }
+  Ch Take() { return src_ == end_ ? '\0' : *src_++; }
+  size_t Tell() const { return static_cast<size_t>(src_ - head_); }
+  // Writes go behind the reading position; a sequence cut off by the end
+  // (whose reads return NUL without moving) must not write past it either.
+  void Put(Ch c) {
+    if (dst_ != end_) *dst_++ = c;
+  }
+  Ch* PutBegin() { return dst_ = src_; }
+  size_t PutEnd(Ch* begin) { return static_cast<size_t>(dst_ - begin); }
+  void Flush() {}
+  Ch* Push(size_t count) {
+    Ch* begin = dst_;
+    dst_ += count;
+    return begin;
+  }
+  void Pop(size_t count) { dst_ -= count; }
+
+ private:
+  Ch* src_;
+  Ch* end_;
+  Ch* dst_ = nullptr;
+  Ch* head_;
+};
+
 // SAX handler that builds the record. It reads the stream's position to
 // place its own faults.
 class RecordHandler {
  public:
-  RecordHandler(std::string_view text, const rapidjson::MemoryStream& stream,
+  RecordHandler(std::string_view text, const InPlaceStream& stream,
                 const JsonRecordShape& shape)
       : text_(text), stream_(stream), shape_(shape), values_(shape.fields.size()),
         seen_(shape.fields.size(), false) {}
@@ -154,19 +198,24 @@ class RecordHandler {
   std::vector<JsonValue>& values() { return values_; }
 
   // ---- rapidjson handler interface ----
-  bool Null() { return scalar(Token::kNull, {}, nullptr); }
-  bool Bool(bool b) { return scalar(b ? Token::kTrue : Token::kFalse, {}, nullptr); }
+  bool Null() { return skipping() ? skip() : scalar(Token::kNull, {}); }
+  bool Bool(bool b) {
+    return skipping() ? skip() : scalar(b ? Token::kTrue : Token::kFalse, {});
+  }
   bool Int(int) { return unreachable(); }
   bool Uint(unsigned) { return unreachable(); }
   bool Int64(int64_t) { return unreachable(); }
   bool Uint64(uint64_t) { return unreachable(); }
   bool Double(double) { return unreachable(); }
-  bool RawNumber(const char* str, rapidjson::SizeType length, bool) {
-    Number n = classify_number(std::string_view(str, length));
-    return scalar(Token::kNumber, {}, &n);
+  bool RawNumber(const char*, rapidjson::SizeType length, bool) {
+    if (skipping()) return skip();
+    // The number is the `length` bytes just read; taken from the text itself,
+    // since RapidJSON versions differ in where they point for an in-place
+    // parse.
+    return scalar(Token::kNumber, text_.substr(stream_.Tell() - length, length));
   }
   bool String(const char* str, rapidjson::SizeType length, bool) {
-    return scalar(Token::kString, std::string_view(str, length), nullptr);
+    return skipping() ? skip() : scalar(Token::kString, std::string_view(str, length));
   }
   bool StartObject() { return open(true); }
   bool Key(const char* str, rapidjson::SizeType length, bool) {
@@ -191,6 +240,14 @@ class RecordHandler {
   enum class Token { kNull, kTrue, kFalse, kNumber, kString };
 
   bool unreachable() { return fail("unexpected number form"); }
+
+  // True inside a container that no field takes (below the top level, and
+  // not the array of a list field): its scalars need no look at all.
+  bool skipping() const { return depth_ > 2 || (depth_ == 2 && list_field_ < 0); }
+  bool skip() {
+    last_end_ = stream_.Tell();
+    return true;
+  }
 
   bool fail(std::string message) {
     fault_ = message + place(text_, stream_.Tell(), false);
@@ -245,9 +302,19 @@ class RecordHandler {
     return p;
   }
 
-  bool scalar(Token t, std::string_view s, const Number* n) {
+  // One scalar value; `s` is the text of a string or of a number. A number
+  // is read from its text only where its value or its description is needed,
+  // so that skipped values and list elements cost no more than the reader's
+  // own scan.
+  bool scalar(Token t, std::string_view s) {
+    std::optional<Number> number;
+    auto read_number = [&]() -> const Number* {
+      if (t != Token::kNumber) return nullptr;
+      if (!number) number = classify_number(s);
+      return &*number;
+    };
     if (depth_ == 0) {
-      return fail("invalid type: " + describe(t, s, n) + ", expected struct " +
+      return fail("invalid type: " + describe(t, s, read_number()) + ", expected struct " +
                   std::string(shape_.name));
     }
     const JsonField* field;
@@ -255,15 +322,19 @@ class RecordHandler {
     if (!locate(&field, &index)) return false;
     last_end_ = stream_.Tell();
     if (field == nullptr) return true;  // skipped value
-    if (t == Token::kNumber && n->kind == Number::kOutOfRange) return fail("number out of range");
+    if (t == Token::kNumber && may_be_out_of_range(s) &&
+        read_number()->kind == Number::kOutOfRange) {
+      return fail("number out of range");
+    }
     bool in_list = depth_ == 2;
     if (in_list) {
       // An element of a list field.
       if (field->type == JsonFieldType::kStringList && t == Token::kString) return true;
       if (field->type == JsonFieldType::kF32List && t == Token::kNumber) return true;
       const char* want = field->type == JsonFieldType::kStringList ? "a string" : "f32";
-      return fail("invalid type: " + describe(t, s, n) + ", expected " + want);
+      return fail("invalid type: " + describe(t, s, read_number()) + ", expected " + want);
     }
+    const Number* n = read_number();
     JsonValue& slot = values_[static_cast<size_t>(index)];
     if (t == Token::kNull && field->optional) return true;
     switch (field->type) {
@@ -361,7 +432,7 @@ class RecordHandler {
   }
 
   std::string_view text_;
-  const rapidjson::MemoryStream& stream_;
+  const InPlaceStream& stream_;
   const JsonRecordShape& shape_;
   std::vector<JsonValue> values_;
   std::vector<bool> seen_;
@@ -447,12 +518,16 @@ std::string syntax_fault(rapidjson::ParseErrorCode code, std::string_view text, 
 
 Result<std::vector<JsonValue>> parse_json_record(std::string_view text,
                                                  const JsonRecordShape& shape) {
-  rapidjson::MemoryStream stream(text.data(), text.size());
+  // The reader works in place on a copy: it decodes strings there and hands
+  // numbers over where they lie, instead of copying every character of them
+  // through its own stack. Messages still quote `text`.
+  std::string scratch(text);
+  InPlaceStream stream(scratch.data(), scratch.size());
   RecordHandler handler(text, stream, shape);
   rapidjson::Reader reader;
   constexpr unsigned kFlags = rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag |
-                              rapidjson::kParseStopWhenDoneFlag;
+                              rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseInsituFlag;
   rapidjson::ParseResult ok = reader.Parse<kFlags>(stream, handler);
   if (!ok) {
     if (handler.failed()) return Error(handler.fault());

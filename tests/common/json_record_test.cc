@@ -47,6 +47,31 @@ TEST(JsonRecord, ListElementsAndRequiredFieldsAreChecked) {
             "duplicate field `text` at line 1 column 43");
 }
 
+TEST(JsonRecord, NumbersInListsAndSkippedValuesAreCheckedNotKept) {
+  // They are not converted, but they must still be numbers within the range
+  // of a double.
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"times":[1e5,-0.25,3],"x":[2.5e-3,{"y":7}],)"
+                  R"("final":true})"),
+            "ok a");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"times":[1e-999,123456789012345678901234567890],)"
+                  R"("final":true})"),
+            "ok a");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"times":[1e999],"final":true})"),
+            "number out of range at line 1 column 34");
+  EXPECT_EQ(parse(R"({"text":"a","tokens":[],"x":[1e999],"final":true})"),
+            "number out of range at line 1 column 30");
+}
+
+TEST(JsonRecord, InputThatEndsInsideACharacterIsAFaultNotAnOverrun) {
+  // The parser works in place on a copy of the text; a UTF-8 sequence cut
+  // off by the end must neither read nor write beyond it (checked under the
+  // address sanitizer).
+  EXPECT_EQ(parse("{\"text\":\"a\xF0"), "invalid unicode code point at line 1 column 11");
+  EXPECT_EQ(parse("{\"text\":\"\xF0\x9F"), "invalid unicode code point at line 1 column 10");
+  EXPECT_EQ(parse("{\"x\":{\"c\":\"\xF1"), "invalid unicode code point at line 1 column 12");
+  EXPECT_EQ(parse("{\"text\":\"a"), "EOF while parsing a string at line 1 column 10");
+}
+
 TEST(JsonObjectWithString, EscapesTheValue) {
   EXPECT_EQ(json_object_with_string("lang", "en"), R"({"lang":"en"})");
   EXPECT_EQ(json_object_with_string("lang", "a\"b"), R"({"lang":"a\"b"})");
