@@ -3,10 +3,12 @@
 // body) from standard input exactly as the helper does (one buffered read,
 // then the rest of the frame), and answers each with a success reply frame
 // whose payload has the size given on the command line, written with one
-// writev from a buffer it keeps. No parsing, no synthesis, no encoding.
+// writev from a buffer it keeps, through a reply pipe widened as the helper
+// widens its own. No parsing, no synthesis, no encoding.
 //
 //   vct-bench-floor REPLY_PAYLOAD_BYTES
 #include <errno.h>
+#include <fcntl.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -43,6 +45,9 @@ bool write_all(iovec* vec, int count) {
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   const size_t reply_bytes = std::strtoull(argv[1], nullptr, 10);
+#if defined(F_SETPIPE_SZ)
+  (void)::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
+#endif
   std::vector<uint8_t> payload(reply_bytes, 0);
   std::vector<uint8_t> in(kReadBuffer);
   size_t begin = 0;

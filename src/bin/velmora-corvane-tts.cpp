@@ -26,6 +26,8 @@ namespace {
 
 constexpr const char* kSmokeOption = "--stream-stt-smoke";
 constexpr const char* kStreamOption = "--stream-stt";
+// Pipe buffer asked for on the reply channel (the usual unprivileged maximum).
+constexpr size_t kReplyPipeBytes = 1 << 20;
 
 int run_smoke(const std::vector<std::string>& args) {
   if (args.size() < 3) {
@@ -56,7 +58,10 @@ int main(int argc, char** argv) {
   vct::InputStream input(vct::platform::standard_input());
   // Replies go to a private copy of standard output; anything else in the
   // process that prints lands on standard error instead.
-  vct::OutputStream output(vct::platform::take_standard_output());
+  vct::platform::Channel replies = vct::platform::take_standard_output();
+  // A WAV reply is megabytes; a wider pipe moves it in fewer wake-ups.
+  vct::platform::widen_pipe(replies, kReplyPipeBytes);
+  vct::OutputStream output(replies);
   vct::Status status = stream_mode ? vct::run(input, output) : vct::run_tts_service(input, output);
   if (!status.ok()) {
     vct::platform::write_standard_error("Corvane voice helper: " + status.error().message() + "\n");

@@ -56,6 +56,12 @@ Channel standard_input();
 // output. Returns the private channel.
 Channel take_standard_output();
 
+// Asks for a buffer of `bytes` on `channel` when it is a pipe, so that a
+// large reply (a WAV file of megabytes) crosses it with fewer wake-ups of
+// the reader and of the writer. Refusals and other kinds of channel leave it
+// as it is; nothing about what is written changes.
+void widen_pipe(Channel channel, size_t bytes);
+
 // Writes `text` to standard error, ignoring failures.
 void write_standard_error(std::string_view text);
 

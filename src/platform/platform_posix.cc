@@ -72,6 +72,20 @@ Channel take_standard_output() {
   return private_fd;
 }
 
+void widen_pipe(Channel channel, size_t bytes) {
+#if defined(F_SETPIPE_SZ)
+  struct stat info;
+  if (::fstat(channel, &info) != 0 || !S_ISFIFO(info.st_mode)) return;
+  if (bytes > static_cast<size_t>(INT_MAX)) bytes = INT_MAX;
+  int current = ::fcntl(channel, F_GETPIPE_SZ);
+  if (current >= 0 && static_cast<size_t>(current) >= bytes) return;
+  (void)::fcntl(channel, F_SETPIPE_SZ, static_cast<int>(bytes));
+#else
+  (void)channel;
+  (void)bytes;
+#endif
+}
+
 void write_standard_error(std::string_view text) {
   const char* p = text.data();
   size_t left = text.size();
