@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "bench_util.h"
+
 namespace vct_bench {
 
 std::string english_text(size_t chars) {
@@ -41,6 +43,16 @@ std::string json_string(const std::string& text) {
     }
   }
   return out + "\"";
+}
+
+std::string synthesis_request_frame(const std::string& model_id, const std::string& dir,
+                                    const std::string& text) {
+  std::string body = "{\"model_id\":" + json_string(model_id) + ",\"model_dir\":" +
+                     json_string(dir) + ",\"sid\":0,\"language\":\"en\",\"speed\":1.0,\"text\":" +
+                     json_string(text) + "}";
+  std::string frame;
+  put_le32(frame, static_cast<uint32_t>(body.size()));
+  return frame + body;
 }
 
 }  // namespace vct_bench

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -24,7 +25,42 @@ void die(const std::string& message) {
   std::exit(1);
 }
 
-void settle() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+namespace {
+
+// CPU time used so far by a process, in seconds (0 when it cannot be read).
+double cpu_seconds(pid_t pid) {
+  clockid_t clock;
+  if (pid == 0) {
+    clock = CLOCK_PROCESS_CPUTIME_ID;
+  } else if (::clock_getcpuclockid(pid, &clock) != 0) {
+    return 0;
+  }
+  struct timespec ts;
+  if (::clock_gettime(clock, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+}  // namespace
+
+void settle(std::initializer_list<pid_t> children) {
+  constexpr auto kWindow = std::chrono::milliseconds(3);
+  constexpr double kQuiet = 0.0002;  // CPU seconds allowed in one window
+  constexpr int kMaxWindows = 160;
+  auto total = [&] {
+    double t = cpu_seconds(0);
+    for (pid_t pid : children) {
+      if (pid > 0) t += cpu_seconds(pid);
+    }
+    return t;
+  };
+  double before = total();
+  for (int i = 0; i < kMaxWindows; ++i) {
+    std::this_thread::sleep_for(kWindow);
+    double now = total();
+    if (now - before < kQuiet) return;
+    before = now;
+  }
+}
 
 double median(std::vector<double> values) {
   if (values.empty()) return 0;

@@ -8,6 +8,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <initializer_list>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -25,10 +26,12 @@ inline double seconds_since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The runtime's worker threads spin for a while after a call returns; a
-// pause before each timed call keeps one side's spinning threads off the
-// cores that the other side is being timed on.
-void settle();
+// The runtime's worker threads spin for tens of milliseconds after a call
+// returns. Before each timed call this waits until this process and the
+// given children have used no CPU time for a few milliseconds (at most half
+// a second), so that one side's spinning threads are not on the cores the
+// other side is being timed on.
+void settle(std::initializer_list<pid_t> children = {});
 
 double median(std::vector<double> values);
 double minimum(const std::vector<double>& values);

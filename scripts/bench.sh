@@ -30,10 +30,10 @@ mkdir -p "$data"
 py=/usr/bin/python3
 $py tests/fixtures/make_tts_model.py kokoro "$data/kokoro" >/dev/null
 $py tests/fixtures/make_tts_model.py supertonic "$data/supertonic" >/dev/null
-# Four times the audio per text unit at a lower rate: synthesis of 1,000
-# characters takes well over 50 ms while 10,000 still fit one reply.
+# Twice the audio per text unit in frames twice as long: synthesis of 1,000
+# characters takes well over 50 ms, and 10,000 still fit in one reply.
 $py tests/fixtures/make_tts_model.py supertonic "$data/supertonic-slow" \
-  --sample-rate 8000 --seconds-per-unit 1/8 --chunk 2048 >/dev/null
+  --seconds-per-unit 1/16 --chunk 1024 >/dev/null
 $py tests/fixtures/make_stream_model.py "$data/stream-synthetic" >/dev/null
 $py tests/fixtures/make_stream_audio.py "$data/speech.f32" --raw-f32 \
   --speech "how many people live in the city of london" --silence 0.4 \
