@@ -89,6 +89,9 @@ void run_synthesis_bench(const Config& config, Table& table) {
         die("the helper refused a benchmark request: " +
             std::string(reply.payload.begin(), reply.payload.begin() + reply.size));
       }
+      // The bare calls run with the allocator set up as the helper sets it
+      // up for this text.
+      vct::prepare_memory_for(request);
       vct::WavBytes expected;
       {
         auto audio = engine.value().generate(vct::runtime_text(text),
@@ -113,6 +116,7 @@ void run_synthesis_bench(const Config& config, Table& table) {
       const int reps = config.reps(full_reps);
       for (int r = 0; r < reps; ++r) {
         settle({helper.pid(), floor.pid()});
+        vct::prepare_memory_for(request);
         {
           Clock::time_point start = Clock::now();
           auto audio = engine.value().generate(vct::runtime_text(text),

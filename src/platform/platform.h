@@ -47,6 +47,16 @@ void ignore_broken_pipe_signal();
 // that request's peak.
 void keep_freed_memory_for_reuse();
 
+// Chooses how large blocks are served for the work that follows. Reuse (what
+// keep_freed_memory_for_reuse sets up) makes repeated work of moderate size
+// fast, but buffers that grow step by step leave their earlier steps behind
+// in the heap, which raises the peak of one very large piece of work by about
+// the size of its biggest buffer. Fresh mappings (from 1 MiB up every block
+// gets a mapping of its own, returned when freed, and the free heap kept so
+// far is given back first) keep that peak where the work alone puts it, at
+// the price of a page fault on every page touched.
+void serve_large_blocks_from_fresh_mappings(bool fresh);
+
 // The standard input channel.
 Channel standard_input();
 

@@ -52,14 +52,29 @@ std::string describe_os_error(int error) {
 
 void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
 
+namespace {
+constexpr int kReusedBlockLimit = 32 << 20;
+constexpr int kFreshBlockLimit = 1 << 20;
+constexpr int kKeptFreeHeap = 64 << 20;
+}  // namespace
+
 void keep_freed_memory_for_reuse() {
 #if defined(__GLIBC__)
   // Fixed values also turn off glibc's own adjustment of them, which starts
   // only after a large block has been freed and was measured to leave most of
   // a synthesis call's buffers on fresh mappings: 1,000 characters took about
   // 2.5 times as long as with these values.
-  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
-  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+  ::mallopt(M_MMAP_THRESHOLD, kReusedBlockLimit);
+  ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+#endif
+}
+
+void serve_large_blocks_from_fresh_mappings(bool fresh) {
+#if defined(__GLIBC__)
+  ::mallopt(M_MMAP_THRESHOLD, fresh ? kFreshBlockLimit : kReusedBlockLimit);
+  if (fresh) ::malloc_trim(0);
+#else
+  (void)fresh;
 #endif
 }
 
