@@ -1,7 +1,8 @@
 // The benchmark run behind scripts/bench.sh: every figure is a ratio of two
 // measurements taken in this run on this machine, printed with its target.
 //
-//   vct-bench --data DIR [--quick] [--only synthesis|stream|kernels|memory]...
+//   vct-bench --data DIR [--quick] [--node PATH] [--helper PATH]
+//             [--only synthesis|stream|kernels|memory]...
 //
 // DIR holds the generated fixtures (see scripts/bench.sh). The exit status
 // is 0 when the run completed, whatever the figures; the table says which
@@ -38,8 +39,11 @@ int main(int argc, char** argv) {
       only.insert(argv[++i]);
     } else if (arg == "--node" && i + 1 < argc) {
       config.node = argv[++i];
+    } else if (arg == "--helper" && i + 1 < argc) {
+      config.helper = argv[++i];  // another build of the helper, to compare
     } else {
-      die("usage: vct-bench --data DIR [--quick] [--node PATH] [--only SECTION]...");
+      die("usage: vct-bench --data DIR [--quick] [--node PATH] [--helper PATH] "
+          "[--only SECTION]...");
     }
   }
   if (config.data_dir.empty()) die("--data DIR is required");

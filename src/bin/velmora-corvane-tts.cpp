@@ -26,8 +26,9 @@ namespace {
 
 constexpr const char* kSmokeOption = "--stream-stt-smoke";
 constexpr const char* kStreamOption = "--stream-stt";
-// Pipe buffer asked for on the reply channel (the usual unprivileged maximum).
-constexpr size_t kReplyPipeBytes = 1 << 20;
+// Pipe buffer asked for on the request and reply channels (the usual
+// unprivileged maximum).
+constexpr size_t kPipeBytes = 1 << 20;
 
 int run_smoke(const std::vector<std::string>& args) {
   if (args.size() < 3) {
@@ -55,12 +56,15 @@ int main(int argc, char** argv) {
   bool stream_mode = false;
   for (const std::string& arg : args) stream_mode = stream_mode || arg == kStreamOption;
 
+  // Requests written ahead (audio frames, a 256 KiB synthesis body) fit a
+  // wider pipe without the application waiting for each read.
+  vct::platform::widen_pipe(vct::platform::standard_input(), kPipeBytes);
   vct::InputStream input(vct::platform::standard_input());
   // Replies go to a private copy of standard output; anything else in the
   // process that prints lands on standard error instead.
   vct::platform::Channel replies = vct::platform::take_standard_output();
   // A WAV reply is megabytes; a wider pipe moves it in fewer wake-ups.
-  vct::platform::widen_pipe(replies, kReplyPipeBytes);
+  vct::platform::widen_pipe(replies, kPipeBytes);
   vct::OutputStream output(replies);
   vct::Status status = stream_mode ? vct::run(input, output) : vct::run_tts_service(input, output);
   if (!status.ok()) {

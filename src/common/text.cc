@@ -83,6 +83,12 @@ std::string to_valid_utf8(std::string_view bytes) {
   out.reserve(bytes.size());
   size_t pos = 0;
   while (pos < bytes.size()) {
+    // A run of ASCII (all of a recogniser result, usually) goes over as it is.
+    size_t run = pos;
+    while (run < bytes.size() && static_cast<uint8_t>(bytes[run]) < 0x80) ++run;
+    out.append(bytes.substr(pos, run - pos));
+    pos = run;
+    if (pos == bytes.size()) break;
     size_t start = pos;
     char32_t c = decode_one(bytes, pos);
     if (c == kInvalid) {

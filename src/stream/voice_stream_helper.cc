@@ -1,5 +1,6 @@
 #include "stream/voice_stream_helper.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <utility>
@@ -95,9 +96,9 @@ class StreamService {
     if (!loaded_.has_value() || !active_.has_value() || active_->recording_id != id) {
       return Status();
     }
-    std::vector<float> samples = bytes_to_samples(payload);
+    bytes_to_samples(payload, samples_);
     // A failed hand-over shows up as an unchanged transcript.
-    (void)active_->stream.accept_waveform(kRecognizerSampleRate, samples);
+    (void)active_->stream.accept_waveform(kRecognizerSampleRate, samples_);
     std::string transcript = decode_available(loaded_->recognizer, active_->stream);
     if (transcript == active_->last_transcript) return Status();
     active_->last_transcript = std::move(transcript);
@@ -112,8 +113,8 @@ class StreamService {
       return reply_error(output_, id,
                          "The streaming voice runtime has no open stream for this recording");
     }
-    const std::vector<float> silence(kTrailingSilenceSamples, 0.0f);
-    (void)taken->stream.accept_waveform(kRecognizerSampleRate, silence);
+    static constexpr std::array<float, kTrailingSilenceSamples> kSilence{};
+    (void)taken->stream.accept_waveform(kRecognizerSampleRate, kSilence);
     (void)taken->stream.input_finished();
     std::string transcript = decode_available(loaded_->recognizer, taken->stream);
     Status written = write_frame(output_, kFinalTag, id, bytes_of(transcript));
@@ -129,6 +130,9 @@ class StreamService {
   OutputStream& output_;
   std::optional<Loaded> loaded_;
   std::optional<Active> active_;
+  // The samples of the Audio request being handled; the storage is kept for
+  // the next one, which usually has the same size.
+  std::vector<float> samples_;
 };
 
 }  // namespace

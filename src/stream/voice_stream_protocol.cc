@@ -85,12 +85,21 @@ Result<OpenRequest> parse_open_request(std::string_view payload) {
 }
 
 std::vector<float> bytes_to_samples(std::span<const uint8_t> payload) {
-  std::vector<float> samples(payload.size() / 4);
-  for (size_t i = 0; i < samples.size(); ++i) {
-    auto bits = static_cast<uint32_t>(read_le(payload.subspan(4 * i, 4)));
-    samples[i] = std::bit_cast<float>(bits);
-  }
+  std::vector<float> samples;
+  bytes_to_samples(payload, samples);
   return samples;
+}
+
+void bytes_to_samples(std::span<const uint8_t> payload, std::vector<float>& samples) {
+  samples.resize(payload.size() / 4);
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(samples.data(), payload.data(), samples.size() * 4);
+  } else {
+    for (size_t i = 0; i < samples.size(); ++i) {
+      auto bits = static_cast<uint32_t>(read_le(payload.subspan(4 * i, 4)));
+      samples[i] = std::bit_cast<float>(bits);
+    }
+  }
 }
 
 }  // namespace velmora_corvane_tts

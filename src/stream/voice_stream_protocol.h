@@ -69,6 +69,9 @@ Result<OpenRequest> parse_open_request(std::string_view payload);
 // dropped.
 std::vector<float> bytes_to_samples(std::span<const uint8_t> payload);
 
+// The same into `samples`, whose storage is reused from one call to the next.
+void bytes_to_samples(std::span<const uint8_t> payload, std::vector<float>& samples);
+
 }  // namespace velmora_corvane_tts
 
 #endif  // VELMORA_CORVANE_TTS_STREAM_VOICE_STREAM_PROTOCOL_H_
