@@ -18,6 +18,19 @@
 
 using namespace vct_bench;
 
+namespace {
+
+// The share of the last minute in which runnable work waited for a CPU
+// (Linux pressure stall information), or "unknown".
+std::string cpu_pressure() {
+  std::string text = file_exists("/proc/pressure/cpu") ? read_file("/proc/pressure/cpu") : "";
+  size_t at = text.find("avg60=");
+  if (at == std::string::npos) return "unknown";
+  return text.substr(at + 6, text.find(' ', at) - at - 6) + "%";
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   // The bare runtime calls made in this process run under the allocator
   // settings the helper uses, the fastest the runtime gets; left alone, their
@@ -52,6 +65,7 @@ int main(int argc, char** argv) {
 
   auto wanted = [&](const char* s) { return only.empty() || only.count(s) > 0; };
   Table table;
+  const std::string pressure_before = cpu_pressure();
   Clock::time_point start = Clock::now();
   if (wanted("synthesis")) {
     std::printf("1 Synthesis round trips...\n");
@@ -69,9 +83,14 @@ int main(int argc, char** argv) {
     std::printf("5 Memory...\n");
     run_memory_bench(config, table);
   }
+  const std::string pressure_after = cpu_pressure();
   table.print();
   int misses = table.misses();
   std::printf("\n%d target%s missed; run took %.0f s\n", misses, misses == 1 ? "" : "s",
               seconds_since(start));
+  // Other work on the machine moves every figure; say how busy it was.
+  std::printf("CPU pressure (time runnable work waited for a CPU, last minute): %s at the "
+              "start, %s at the end\n",
+              pressure_before.c_str(), pressure_after.c_str());
   return 0;
 }
