@@ -73,7 +73,7 @@ class StreamChild {
   explicit StreamChild(const std::vector<std::string>& argv) : child_(argv) {}
 
   void send(const std::string& bytes) { child_.send(bytes); }
-  // The next reply, or nothing when standard output ends or 30 s pass.
+  // The next reply, or nothing when standard output ends or 300 s pass.
   std::optional<Reply> next_reply();
   // Closes standard input and waits; the rest of standard output and all
   // of standard error are returned with the exit status.

@@ -290,7 +290,7 @@ std::string InteractiveChild::receive(size_t n) {
   char buffer[65536];
   while (data.size() < n) {
     pollfd p{out_, POLLIN, 0};
-    int ready = poll(&p, 1, 30000);
+    int ready = poll(&p, 1, 300000);
     if (ready < 0 && errno == EINTR) continue;
     if (ready <= 0) break;
     ssize_t r = read(out_, buffer, std::min(sizeof buffer, n - data.size()));

@@ -105,7 +105,8 @@ class InteractiveChild {
 
   void send(const std::string& bytes);
   // Reads exactly `n` bytes of standard output; fewer when it ends or when
-  // nothing arrives for 30 s.
+  // nothing arrives for 300 s (a guard against a hung helper; a 64 MiB reply
+  // takes tens of seconds under the sanitizers).
   std::string receive(size_t n);
   // Reads one synthesis reply frame.
   TtsReply receive_tts_reply();
