@@ -93,7 +93,8 @@ std::vector<float> bytes_to_samples(std::span<const uint8_t> payload) {
 void bytes_to_samples(std::span<const uint8_t> payload, std::vector<float>& samples) {
   samples.resize(payload.size() / 4);
   if constexpr (std::endian::native == std::endian::little) {
-    std::memcpy(samples.data(), payload.data(), samples.size() * 4);
+    // (memcpy must not see the null pointers of empty buffers.)
+    if (!samples.empty()) std::memcpy(samples.data(), payload.data(), samples.size() * 4);
   } else {
     for (size_t i = 0; i < samples.size(); ++i) {
       auto bits = static_cast<uint32_t>(read_le(payload.subspan(4 * i, 4)));
