@@ -119,13 +119,18 @@ void run_synthesis_bench(const Config& config, Table& table) {
         vct::prepare_memory_for(request);
         {
           Clock::time_point start = Clock::now();
-          auto audio = engine.value().generate(vct::runtime_text(text),
-                                               vct::generation_settings(request));
-          auto wav = vct::f32_mono_wave(
-              {audio.value().samples(), static_cast<size_t>(audio.value().sample_count())},
-              static_cast<uint32_t>(audio.value().sample_rate()));
+          vct::WavBytes wav;
+          {
+            auto audio = engine.value().generate(vct::runtime_text(text),
+                                                 vct::generation_settings(request));
+            auto encoded = vct::f32_mono_wave(
+                {audio.value().samples(), static_cast<size_t>(audio.value().sample_count())},
+                static_cast<uint32_t>(audio.value().sample_rate()));
+            wav = std::move(encoded).value();
+          }  // the runtime's audio is released here, as the helper releases it
+             // before it replies
           bare.push_back(seconds_since(start));
-        }
+        }  // the WAV goes after the timing, as the helper frees it once sent
         settle({helper.pid(), floor.pid()});
         trip.push_back(round_trip(helper, frame, reply));
         settle({helper.pid(), floor.pid()});
