@@ -26,9 +26,9 @@ export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after
 export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The 64 MiB response-limit case is left out here: under the sanitizers it
-# needs more than a gigabyte and, on a loaded machine, more than the 30 s
-# its reads wait; it runs in part 1, and the code it reaches is the same that
-# smaller replies take.
+# needs more than a gigabyte and close to a minute on a loaded machine; it
+# runs in part 1, and the code it reaches is the same that smaller replies
+# take.
 ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -E '^TtsResponseLimit\.'
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
