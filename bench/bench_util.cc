@@ -1,9 +1,11 @@
 #include "bench_util.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -27,38 +29,51 @@ void die(const std::string& message) {
 
 namespace {
 
-// CPU time used so far by a process, in seconds (0 when it cannot be read).
-double cpu_seconds(pid_t pid) {
-  clockid_t clock;
-  if (pid == 0) {
-    clock = CLOCK_PROCESS_CPUTIME_ID;
-  } else if (::clock_getcpuclockid(pid, &clock) != 0) {
-    return 0;
+// True when a thread of process `pid`, other than the calling thread, is
+// running or waiting for a CPU. Reads the thread states the kernel keeps
+// exact; the CPU-time clock of a thread on another CPU advances only at that
+// CPU's timer tick, too coarsely to see a thread spinning between ticks.
+bool has_running_thread(pid_t pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  DIR* dir = ::opendir(tasks.c_str());
+  if (dir == nullptr) return false;
+  const auto self = static_cast<pid_t>(::syscall(SYS_gettid));
+  bool running = false;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] < '0' || entry->d_name[0] > '9') continue;
+    if (std::atoi(entry->d_name) == self) continue;
+    std::ifstream in(tasks + "/" + entry->d_name + "/stat");
+    std::string stat;
+    std::getline(in, stat);
+    // "tid (name) S ...": the state follows the last parenthesis, since the
+    // name itself may hold one.
+    size_t close = stat.rfind(')');
+    if (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'R') {
+      running = true;
+      break;
+    }
   }
-  struct timespec ts;
-  if (::clock_gettime(clock, &ts) != 0) return 0;
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+  ::closedir(dir);
+  return running;
 }
 
 }  // namespace
 
 void settle(std::initializer_list<pid_t> children) {
-  constexpr auto kWindow = std::chrono::milliseconds(3);
-  constexpr double kQuiet = 0.0002;  // CPU seconds allowed in one window
-  constexpr int kMaxWindows = 160;
-  auto total = [&] {
-    double t = cpu_seconds(0);
+  constexpr auto kStep = std::chrono::milliseconds(1);
+  constexpr int kQuietSteps = 3;  // consecutive checks that found nothing running
+  constexpr int kMaxSteps = 500;
+  auto busy = [&] {
+    if (has_running_thread(::getpid())) return true;
     for (pid_t pid : children) {
-      if (pid > 0) t += cpu_seconds(pid);
+      if (pid > 0 && has_running_thread(pid)) return true;
     }
-    return t;
+    return false;
   };
-  double before = total();
-  for (int i = 0; i < kMaxWindows; ++i) {
-    std::this_thread::sleep_for(kWindow);
-    double now = total();
-    if (now - before < kQuiet) return;
-    before = now;
+  int quiet = 0;
+  for (int i = 0; i < kMaxSteps && quiet < kQuietSteps; ++i) {
+    std::this_thread::sleep_for(kStep);
+    quiet = busy() ? 0 : quiet + 1;
   }
 }
 

@@ -27,10 +27,10 @@ inline double seconds_since(Clock::time_point start) {
 }
 
 // The runtime's worker threads spin for tens of milliseconds after a call
-// returns. Before each timed call this waits until this process and the
-// given children have used no CPU time for a few milliseconds (at most half
-// a second), so that one side's spinning threads are not on the cores the
-// other side is being timed on.
+// returns. Before each timed call this waits until no thread of this process
+// (other than the caller) or of the given children has been running for a
+// few milliseconds (at most about half a second), so that one side's
+// spinning threads are not on the cores the other side is being timed on.
 void settle(std::initializer_list<pid_t> children = {});
 
 double median(std::vector<double> values);
