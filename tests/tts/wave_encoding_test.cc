@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <span>
 #include <vector>
 
 namespace velmora_corvane_tts {
@@ -51,7 +52,7 @@ TEST(SampleConversion, MatchesRoundHalfAwayAcrossTheRange) {
 
 // f32_mono_wave converts whole vectors of samples at once where the
 // processor allows; every sample must still come out as sample_to_pcm16 says.
-void expect_file_matches_sample_conversion(const std::vector<float>& in) {
+void expect_file_matches_sample_conversion(std::span<const float> in) {
   auto wav = f32_mono_wave(in, 16000);
   ASSERT_TRUE(wav.ok());
   ASSERT_EQ(wav.value().size(), kWavHeaderSize + 2 * in.size());
@@ -62,11 +63,11 @@ void expect_file_matches_sample_conversion(const std::vector<float>& in) {
   }
 }
 
-TEST(WavFile, EverySampleIsConvertedAsSampleToPcm16Says) {
-  // The half-way points of the scale and their neighbours, where rounding
-  // decides; the special values; and a sweep through all float bit patterns
-  // (every 1021st), in one odd-length run so that the last samples take the
-  // path for a partial vector.
+// The half-way points of the scale and their neighbours, where rounding
+// decides; the special values; and a sweep through all float bit patterns
+// (every 1021st), odd in length so that the last samples take the path for
+// a partial vector. As a file, over 8 MiB.
+std::vector<float> conversion_cases() {
   std::vector<float> in;
   for (int k = -32768; k <= 32767; ++k) {
     float product = static_cast<float>(k) + 0.5f;
@@ -87,10 +88,25 @@ TEST(WavFile, EverySampleIsConvertedAsSampleToPcm16Says) {
     in.push_back(std::bit_cast<float>(static_cast<uint32_t>(bits)));
   }
   if (in.size() % 2 == 0) in.push_back(0.25f);
+  return in;
+}
+
+TEST(WavFile, EverySampleIsConvertedAsSampleToPcm16Says) {
+  const std::vector<float> in = conversion_cases();
   expect_file_matches_sample_conversion(in);
   // Short runs, all shorter than one vector or just over.
-  for (std::ptrdiff_t n = 1; n <= 40; ++n) {
-    expect_file_matches_sample_conversion(std::vector<float>(in.begin(), in.begin() + n));
+  for (size_t n = 1; n <= 40; ++n) {
+    expect_file_matches_sample_conversion(std::span<const float>(in).first(n));
+  }
+}
+
+TEST(WavFile, LargeFilesAreConvertedExactlyWhereverTheSamplesStart) {
+  // Large files are written in aligned blocks joined from two vectors each;
+  // where the samples start decides how the blocks are joined.
+  const std::vector<float> in = conversion_cases();
+  for (size_t offset = 1; offset <= 16; ++offset) {
+    SCOPED_TRACE(offset);
+    expect_file_matches_sample_conversion(std::span<const float>(in).subspan(offset));
   }
 }
 
