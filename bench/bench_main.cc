@@ -32,14 +32,15 @@ std::string cpu_pressure() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The bare runtime calls made in this process run under the allocator
-  // settings the helper uses, the fastest the runtime gets; left alone, their
-  // speed would depend on what this process happened to free before.
+  // The kernels timed in this process run under the allocator settings the
+  // helper uses; left alone, their speed would depend on what this process
+  // happened to free before.
   velmora_corvane_tts::platform::keep_freed_memory_for_reuse();
   Config config;
   config.helper = VCT_BENCH_HELPER;
   config.floor = VCT_BENCH_FLOOR;
   config.generate = VCT_BENCH_GENERATE;
+  config.bare = VCT_BENCH_BARE;
   config.source_dir = VCT_SOURCE_DIR;
   std::set<std::string> only;
   for (int i = 1; i < argc; ++i) {

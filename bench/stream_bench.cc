@@ -4,11 +4,9 @@
 //
 // A session is one recording: Open (recogniser already loaded), the audio
 // in 100 ms Audio frames sent as fast as the helper takes them, Finish, and
-// the Final reply read back. The bare session makes the calls the helper
-// makes on the same model, audio and blocks: create a stream, for every
-// block accept it, decode while ready, fetch the result JSON and parse it,
-// then 0.8 s of zeros, input finished, a last decode and result, and destroy
-// the stream. Sessions of the three kinds are interleaved.
+// the Final reply read back. The bare session (vct-bench-bare, timed inside
+// that process) makes the calls the helper makes on the same model, audio
+// and blocks. Sessions of the three kinds are interleaved.
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,101 +17,14 @@
 #include <thread>
 #include <vector>
 
+#include "bare_client.h"
 #include "bench_config.h"
 #include "bench_text.h"
 #include "stream_driver.h"
-#include "rapidjson/document.h"
-#include "runtime/sherpa_abi.h"
 #include "stream/recognizer.h"
 
 namespace vct_bench {
 namespace {
-
-std::string trim_ascii(const char* text) {
-  std::string s = text;
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return std::string();
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-// The runtime's C API used directly, in this process.
-class BareRecognizer {
- public:
-  BareRecognizer(const std::string& dir, int32_t threads) {
-    encoder_ = dir + "/encoder.int8.onnx";
-    decoder_ = dir + "/decoder.int8.onnx";
-    joiner_ = dir + "/joiner.int8.onnx";
-    tokens_ = dir + "/tokens.txt";
-    SherpaOnnxOnlineRecognizerConfig config;
-    std::memset(&config, 0, sizeof config);
-    config.feat_config.sample_rate = 16000;
-    config.feat_config.feature_dim = 80;
-    config.model_config.transducer.encoder = encoder_.c_str();
-    config.model_config.transducer.decoder = decoder_.c_str();
-    config.model_config.transducer.joiner = joiner_.c_str();
-    config.model_config.tokens = tokens_.c_str();
-    config.model_config.num_threads = threads;
-    config.model_config.provider = "cpu";
-    config.decoding_method = "greedy_search";
-    config.ctc_fst_decoder_config.max_active = 4;
-    recognizer_ = SherpaOnnxCreateOnlineRecognizer(&config);
-    if (recognizer_ == nullptr) die("the runtime could not load " + dir);
-  }
-  ~BareRecognizer() { SherpaOnnxDestroyOnlineRecognizer(recognizer_); }
-  BareRecognizer(const BareRecognizer&) = delete;
-  BareRecognizer& operator=(const BareRecognizer&) = delete;
-
-  // One recording. `per_block` receives the time of every block (accept,
-  // decode, result) and `texts` the transcript after it, when given.
-  double session(const std::vector<float>& audio, std::vector<double>* per_block,
-                 std::vector<std::string>* texts, std::string* final_text) {
-    static const std::vector<float> zeros(kTrailingZeros, 0.0f);
-    Clock::time_point start = Clock::now();
-    const SherpaOnnxOnlineStream* stream = SherpaOnnxCreateOnlineStream(recognizer_);
-    std::string last;
-    for (size_t at = 0; at < audio.size(); at += kBlock) {
-      Clock::time_point block_start = Clock::now();
-      size_t n = std::min(kBlock, audio.size() - at);
-      SherpaOnnxOnlineStreamAcceptWaveform(stream, 16000, audio.data() + at,
-                                           static_cast<int32_t>(n));
-      std::string text = decode(stream);
-      if (text != last) last = std::move(text);
-      if (per_block != nullptr) per_block->push_back(seconds_since(block_start));
-      if (texts != nullptr) texts->push_back(last);
-    }
-    SherpaOnnxOnlineStreamAcceptWaveform(stream, 16000, zeros.data(),
-                                         static_cast<int32_t>(zeros.size()));
-    SherpaOnnxOnlineStreamInputFinished(stream);
-    std::string text = decode(stream);
-    SherpaOnnxDestroyOnlineStream(stream);
-    double seconds = seconds_since(start);
-    if (final_text != nullptr) *final_text = text;
-    return seconds;
-  }
-
- private:
-  std::string decode(const SherpaOnnxOnlineStream* stream) {
-    while (SherpaOnnxIsOnlineStreamReady(recognizer_, stream) != 0) {
-      SherpaOnnxDecodeOnlineStream(recognizer_, stream);
-    }
-    const char* json = SherpaOnnxGetOnlineStreamResultAsJson(recognizer_, stream);
-    std::string text;
-    if (json != nullptr) {
-      rapidjson::Document doc;
-      doc.Parse(json);
-      if (!doc.HasParseError() && doc.IsObject() && doc.HasMember("text") &&
-          doc["text"].IsString()) {
-        text = trim_ascii(doc["text"].GetString());
-      }
-      SherpaOnnxDestroyOnlineStreamResultJson(json);
-    }
-    return text;
-  }
-
-  std::string encoder_, decoder_, joiner_, tokens_;
-  const SherpaOnnxOnlineRecognizer* recognizer_ = nullptr;
-};
 
 // The Node binding in its own process, one session per request line.
 class NodeRecognizer {
@@ -166,7 +77,7 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   const std::vector<float> audio = load_f32(model.audio);
   const double audio_seconds = static_cast<double>(audio.size()) / 16000.0;
 
-  BareRecognizer bare(model.dir, threads);
+  BareRecognition bare(config, model.dir, threads, model.audio);
   StreamHelper helper(config, model.dir);
   std::unique_ptr<NodeRecognizer> node;
   std::string node_skip;
@@ -183,10 +94,10 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   }
 
   // Warm-up: loads the helper's recogniser, and checks that all three agree.
-  std::vector<double> bare_blocks;
-  std::vector<std::string> texts;
-  std::string bare_final, helper_final, node_final;
-  bare.session(audio, nullptr, &texts, &bare_final);
+  const BareRecognition::Session warm = bare.run(true);
+  const std::string& bare_final = warm.final_text;
+  const std::vector<std::string>& texts = warm.texts;
+  std::string helper_final, node_final;
   helper.session(audio, &helper_final);
   if (helper_final != bare_final) {
     die(model.label + ": the helper's final transcript \"" + helper_final +
@@ -200,20 +111,20 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
     }
   }
 
-  const pid_t helper_pid = helper.child().pid();
-  const pid_t node_pid = node ? node->pid() : 0;
+  const std::initializer_list<pid_t> children = {helper.child().pid(), node ? node->pid() : 0,
+                                                 bare.pid()};
   std::vector<double> bare_times, helper_times, node_times;
   std::vector<std::vector<double>> blocks;  // per repetition, per block
   const int reps = config.reps(model.full_reps);
   for (int r = 0; r < reps; ++r) {
-    settle({helper_pid, node_pid});
-    std::vector<double> per_block;
-    bare_times.push_back(bare.session(audio, &per_block, nullptr, nullptr));
-    blocks.push_back(std::move(per_block));
-    settle({helper_pid, node_pid});
+    settle(children);
+    BareRecognition::Session session = bare.run(true);
+    bare_times.push_back(session.seconds);
+    blocks.push_back(std::move(session.block_seconds));
+    settle(children);
     helper_times.push_back(helper.session(audio, nullptr));
     if (node) {
-      settle({helper_pid, node_pid});
+      settle(children);
       node_times.push_back(node->session(nullptr));
     }
   }
@@ -247,7 +158,7 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   std::vector<double> added, ratio;
   const int lock_reps = std::max(2, config.reps(3));
   for (int r = 0; r < lock_reps; ++r) {
-    settle({helper_pid, node_pid});
+    settle(children);
     std::vector<double> latencies = helper.partial_latencies(audio, changes);
     for (size_t k = 0; k < latencies.size(); ++k) {
       if (latencies[k] < 0) continue;
