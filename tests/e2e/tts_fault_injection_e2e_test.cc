@@ -11,36 +11,25 @@
 
 #include "support/child_process.h"
 #include "support/fault_injection.h"
+#include "support/tts_model_suite.h"
 
 namespace velmora_corvane_tts::testing {
 namespace {
 
-constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
-constexpr const char* kSupertonic = "supertonic-3-int8";
 const std::string kHeaderCut =
     "Corvane voice helper: Could not read request header: failed to fill whole buffer\n";
 const std::string kBodyCut =
     "Corvane voice helper: Could not read request: failed to fill whole buffer\n";
 
-class TtsFaults : public ::testing::Test {
+class TtsFaults : public TtsModelSuite {
  protected:
-  static void SetUpTestSuite() {
-    root_ = new TempDir();
-    make_tts_model("kokoro", root_->path() + "/k");
-    make_tts_model("supertonic", root_->path() + "/s");
-  }
-  static void TearDownTestSuite() {
-    delete root_;
-    root_ = nullptr;
-  }
-
   // A session of mixed requests on paths where the runtime writes nothing
   // to standard error: a Kokoro load, a zero length, malformed JSON, a
   // validation failure, a switch to Supertonic, the array form back on
   // Kokoro. Returns the input and the offset where each request starts.
   static std::string session(std::vector<size_t>& boundaries) {
-    const std::string k = root_->path() + "/k";
-    const std::string s = root_->path() + "/s";
+    const std::string k = kokoro_dir();
+    const std::string s = supertonic_dir();
     std::vector<std::string> frames = {
         tts_frame(tts_request(kKokoro, k, 0, ".")),
         le32(0),
@@ -49,18 +38,10 @@ class TtsFaults : public ::testing::Test {
         tts_frame(tts_request(kSupertonic, s + "/", 3, "Hi.")),
         tts_frame("[\"" + std::string(kKokoro) + "\",\"" + k + "//\",1,\"en\",2.0,\".\"]"),
     };
-    std::string input;
-    boundaries = {0};
-    for (const auto& f : frames) {
-      input += f;
-      boundaries.push_back(input.size());
-    }
-    return input;
+    return join_frames(frames, boundaries);
   }
 
-  static TempDir* root_;
 };
-TempDir* TtsFaults::root_ = nullptr;
 
 TEST_F(TtsFaults, EveryCutOfASessionEndsExactlyAsItShould) {
   CutPlan plan;
@@ -109,48 +90,16 @@ TEST_F(TtsFaults, OneByteAtATimeGivesTheSameReplies) {
 TEST_F(TtsFaults, AReaderThatGoesAwayMidSessionEndsTheServiceWithBrokenPipe) {
   // After the first reply the application closes its end of standard
   // output; the next reply cannot be written.
-  TempDir scratch;
-  std::string err_file = scratch.path() + "/err";
-  std::string request = tts_frame(tts_request("nope", "/m", 0, "Hi"));
-  int to_child[2], from_child[2];
-  ASSERT_EQ(pipe(to_child), 0);
-  ASSERT_EQ(pipe(from_child), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(to_child[0], 0);
-    dup2(from_child[1], 1);
-    FILE* err = std::fopen(err_file.c_str(), "w");
-    if (err != nullptr) dup2(fileno(err), 2);
-    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) close(fd);
-    execl(helper_path().c_str(), helper_path().c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(to_child[0]);
-  close(from_child[1]);
   signal(SIGPIPE, SIG_IGN);
-  ASSERT_EQ(write(to_child[1], request.data(), request.size()), static_cast<ssize_t>(request.size()));
-  std::string reply(5 + 42, '\0');
-  size_t got = 0;
-  while (got < reply.size()) {
-    ssize_t n = read(from_child[0], reply.data() + got, reply.size() - got);
-    ASSERT_GT(n, 0);
-    got += static_cast<size_t>(n);
-  }
-  EXPECT_EQ(reply.substr(5), "The requested local model is not supported");
-  close(from_child[0]);
-  ASSERT_EQ(write(to_child[1], request.data(), request.size()), static_cast<ssize_t>(request.size()));
-  close(to_child[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  FILE* f = std::fopen(err_file.c_str(), "r");
-  ASSERT_NE(f, nullptr);
-  char line[512] = {};
-  ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
-  std::fclose(f);
-  EXPECT_STREQ(line, "Corvane voice helper: Could not write response: Broken pipe (os error 32)\n");
+  const std::string request = tts_frame(tts_request("nope", "/m", 0, "Hi"));
+  InteractiveChild helper({helper_path()});
+  helper.send(request);
+  EXPECT_EQ(helper.receive(5 + 42).substr(5), "The requested local model is not supported");
+  helper.stop_reading();
+  helper.send(request);
+  ChildResult end = helper.finish_with_output();
+  EXPECT_EQ(end.exit_code, 1);
+  EXPECT_EQ(end.err, "Corvane voice helper: Could not write response: Broken pipe (os error 32)\n");
 }
 
 // Signals whose default action is to ignore them (SIGWINCH, SIGURG, SIGCHLD)

@@ -13,45 +13,32 @@
 #include "stream/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/fault_injection.h"
+#include "support/tts_model_suite.h"
 
 namespace velmora_corvane_tts::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
-constexpr const char* kSupertonic = "supertonic-3-int8";
-
-class ModelChecks : public ::testing::Test {
+class ModelChecks : public TtsModelSuite {
  protected:
-  static void SetUpTestSuite() {
-    root_ = new TempDir();
-    make_tts_model("kokoro", root_->path() + "/k");
-    make_tts_model("supertonic", root_->path() + "/s");
-  }
-  static void TearDownTestSuite() {
-    delete root_;
-    root_ = nullptr;
-  }
   // A copy of fixture `from` ("k" or "s") named `name`, with `file` cut to
   // `size` bytes or replaced by `content`.
   static std::string broken(const std::string& from, const std::string& name,
                             const std::string& file, size_t size) {
-    std::string dir = root_->path() + "/" + name;
-    fs::copy(root_->path() + "/" + from, dir, fs::copy_options::recursive);
+    std::string dir = root() + "/" + name;
+    fs::copy(root() + "/" + from, dir, fs::copy_options::recursive);
     fs::resize_file(dir + "/" + file, size);
     return dir;
   }
   static std::string with_content(const std::string& from, const std::string& name,
                                   const std::string& file, const std::string& content) {
-    std::string dir = root_->path() + "/" + name;
-    fs::copy(root_->path() + "/" + from, dir, fs::copy_options::recursive);
+    std::string dir = root() + "/" + name;
+    fs::copy(root() + "/" + from, dir, fs::copy_options::recursive);
     std::ofstream(dir + "/" + file, std::ios::binary | std::ios::trunc) << content;
     return dir;
   }
-  static TempDir* root_;
 };
-TempDir* ModelChecks::root_ = nullptr;
 
 TEST_F(ModelChecks, FilesTheRuntimeWouldDieOnAreAnsweredAsLoadFailures) {
   struct Case {
@@ -80,7 +67,7 @@ TEST_F(ModelChecks, FilesTheRuntimeWouldDieOnAreAnsweredAsLoadFailures) {
   for (const Case& c : cases) {
     input += tts_frame(tts_request(c.model, c.dir, 0, c.model == std::string(kKokoro) ? "." : "Hi."));
   }
-  input += tts_frame(tts_request(kKokoro, root_->path() + "/k", 0, "."));
+  input += tts_frame(tts_request(kKokoro, kokoro_dir(), 0, "."));
   ChildResult r = run_child({helper_path()}, input);
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.err, "") << "the runtime was reached";
@@ -105,7 +92,7 @@ TEST_F(ModelChecks, FaultsFoundOnlyInsideTheRuntimeStillEndTheProcess) {
   };
   for (const auto& [model, dir] : fatal) {
     std::string input = tts_frame(tts_request(model, dir, 0, "Hi.")) +
-                        tts_frame(tts_request(kKokoro, root_->path() + "/k", 0, "."));
+                        tts_frame(tts_request(kKokoro, kokoro_dir(), 0, "."));
     ChildResult r = run_child({helper_path()}, input);
     EXPECT_EQ(r.exit_code, 255) << dir << ": " << r.err;
     EXPECT_EQ(r.out, "") << dir;
@@ -113,13 +100,13 @@ TEST_F(ModelChecks, FaultsFoundOnlyInsideTheRuntimeStillEndTheProcess) {
 }
 
 TEST_F(ModelChecks, BrokenStreamingModelMetadataStillEndsTheProcess) {
-  std::string dir = root_->path() + "/stream-no-t";
+  std::string dir = root() + "/stream-no-t";
   make_stream_model(dir, "--omit-meta T");
   ChildResult r = run_child({helper_path(), "--stream-stt"}, open_frame(1, dir));
   EXPECT_EQ(r.exit_code, 255) << r.err;
   EXPECT_EQ(r.out, "");
 
-  std::string segv = root_->path() + "/stream-type-foo";
+  std::string segv = root() + "/stream-type-foo";
   make_stream_model(segv, "--model-type foo");
   r = run_child({helper_path(), "--stream-stt"}, open_frame(1, segv));
   EXPECT_EQ(r.out, "");

@@ -8,31 +8,18 @@
 #include <fstream>
 
 #include "support/child_process.h"
+#include "support/tts_model_suite.h"
 
 namespace velmora_corvane_tts::testing {
 namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
-constexpr const char* kSupertonic = "supertonic-3-int8";
-
-class TtsRuntimeTest : public ::testing::Test {
+class TtsRuntimeTest : public TtsModelSuite {
  protected:
-  static void SetUpTestSuite() {
-    root_ = new TempDir();
-    make_tts_model("kokoro", kokoro_dir());
-    make_tts_model("supertonic", supertonic_dir());
-  }
-  static void TearDownTestSuite() {
-    delete root_;
-    root_ = nullptr;
-  }
-  static std::string kokoro_dir() { return root_->path() + "/kokoro"; }
-  static std::string supertonic_dir() { return root_->path() + "/supertonic"; }
   // A fresh copy of a fixture, for tests that change it.
   static std::string copy_of(const std::string& dir, const std::string& name) {
-    std::string to = root_->path() + "/" + name;
+    std::string to = root() + "/" + name;
     fs::copy(dir, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
     return to;
   }
@@ -52,10 +39,8 @@ class TtsRuntimeTest : public ::testing::Test {
     return replies;
   }
 
-  static TempDir* root_;
 };
 
-TempDir* TtsRuntimeTest::root_ = nullptr;
 
 void expect_error(const TtsReply& reply, const std::string& message) {
   EXPECT_EQ(reply.status, 1);
@@ -134,7 +119,7 @@ TEST_F(TtsRuntimeTest, EqualDirectorySpellingsReuseTheEngineAndOthersReload) {
     helper.send(tts_frame(tts_request(kSupertonic, model_dir, 0, "Hello world.")));
     return expect_wav(helper.receive_tts_reply()).sample_rate;
   };
-  InteractiveChild helper({helper_path()}, root_->path());
+  InteractiveChild helper({helper_path()}, root());
   EXPECT_EQ(rate_for(helper, dir), 44100u);
   make_tts_model("supertonic", dir, "--sample-rate 22050");
   for (const std::string& same : {dir + "/", dir + "//", dir + "/.", "/" + dir}) {
@@ -158,7 +143,7 @@ TEST_F(TtsRuntimeTest, EqualDirectorySpellingsReuseTheEngineAndOthersReload) {
 }
 
 TEST_F(TtsRuntimeTest, RuntimeFailuresAreAnsweredAndTheServiceGoesOn) {
-  std::string rate0 = root_->path() + "/rate0";
+  std::string rate0 = root() + "/rate0";
   make_tts_model("kokoro", rate0, "--sample-rate 0");
   std::string corrupt = copy_of(kokoro_dir(), "corrupt");
   {
@@ -178,7 +163,7 @@ TEST_F(TtsRuntimeTest, RuntimeFailuresAreAnsweredAndTheServiceGoesOn) {
       tts_request(kKokoro, corrupt, 0, "."),
       tts_request(kSupertonic, wrong_inputs, 0, "Hello world."),
       tts_request(kSupertonic, hole, 0, "Hello world."),
-      tts_request(kSupertonic, root_->path() + "/missing", 0, "Hello world."),
+      tts_request(kSupertonic, root() + "/missing", 0, "Hello world."),
       tts_request(kSupertonic, supertonic_dir(), 0, std::string("\0", 1)),
       tts_request(kKokoro, kokoro_dir(), 0, "."),
   });
@@ -188,7 +173,7 @@ TEST_F(TtsRuntimeTest, RuntimeFailuresAreAnsweredAndTheServiceGoesOn) {
   expect_error(replies[2], "Could not load the local speech model from " + corrupt);
   expect_error(replies[3], "The local model could not synthesize this response");
   expect_error(replies[4], "Could not load the local speech model from " + hole);
-  expect_error(replies[5], "Could not load the local speech model from " + root_->path() +
+  expect_error(replies[5], "Could not load the local speech model from " + root() +
                                "/missing");
   expect_error(replies[6], "The local model could not synthesize this response");
   EXPECT_EQ(expect_wav(replies[7]).samples, 1800u);

@@ -63,13 +63,7 @@ class StreamFaults : public ::testing::Test {
     frames.push_back(cancel_frame(2));
     frames.push_back(finish_frame(2));
     frames.push_back(open_frame(3, m));
-    std::string input;
-    boundaries = {0};
-    for (const auto& f : frames) {
-      input += f;
-      boundaries.push_back(input.size());
-    }
-    return input;
+    return join_frames(frames, boundaries);
   }
 
   static TempDir* root_;
@@ -122,45 +116,18 @@ TEST_F(StreamFaults, OneByteAtATimeGivesTheSameReplies) {
 }
 
 TEST_F(StreamFaults, AReaderThatGoesAwayMidSessionEndsTheServiceWithBrokenPipe) {
-  TempDir scratch;
-  std::string err_file = scratch.path() + "/err";
-  int to_child[2], from_child[2];
-  ASSERT_EQ(pipe(to_child), 0);
-  ASSERT_EQ(pipe(from_child), 0);
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    dup2(to_child[0], 0);
-    dup2(from_child[1], 1);
-    FILE* err = std::fopen(err_file.c_str(), "w");
-    if (err != nullptr) dup2(fileno(err), 2);
-    for (int fd : {to_child[0], to_child[1], from_child[0], from_child[1]}) close(fd);
-    execl(helper_path().c_str(), helper_path().c_str(), "--stream-stt", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(to_child[0]);
-  close(from_child[1]);
   signal(SIGPIPE, SIG_IGN);
-  std::string open = open_frame(5, root_->path() + "/m");
-  ASSERT_EQ(write(to_child[1], open.data(), open.size()), static_cast<ssize_t>(open.size()));
-  char opened_reply[13];
-  size_t got = 0;
-  while (got < sizeof opened_reply) {
-    ssize_t n = read(from_child[0], opened_reply + got, sizeof opened_reply - got);
-    ASSERT_GT(n, 0);
-    got += static_cast<size_t>(n);
-  }
+  InteractiveChild helper({helper_path(), "--stream-stt"});
+  helper.send(open_frame(5, root_->path() + "/m"));
+  std::string opened_reply = helper.receive(13);
+  ASSERT_EQ(opened_reply.size(), 13u);
   EXPECT_EQ(opened_reply[0], 0);
-  close(from_child[0]);
-  std::string finish = finish_frame(5);
-  ASSERT_EQ(write(to_child[1], finish.data(), finish.size()), static_cast<ssize_t>(finish.size()));
-  close(to_child[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 1);
-  std::string err = read_file(err_file);
-  EXPECT_EQ(err, "Corvane voice helper: Could not write a reply frame: Broken pipe (os error 32)\n");
+  helper.stop_reading();
+  helper.send(finish_frame(5));
+  ChildResult end = helper.finish_with_output();
+  EXPECT_EQ(end.exit_code, 1);
+  EXPECT_EQ(end.err,
+            "Corvane voice helper: Could not write a reply frame: Broken pipe (os error 32)\n");
 }
 
 // See the synthesis service's test of the same name: signals that are ignored

@@ -157,7 +157,6 @@ uint32_t read_le32(const std::string& s, size_t at) {
 
 namespace velmora_corvane_tts::testing {
 
-namespace {
 std::string json_string(const std::string& s) {
   std::string out = "\"";
   for (char ch : s) {
@@ -175,7 +174,6 @@ std::string json_string(const std::string& s) {
   }
   return out + "\"";
 }
-}  // namespace
 
 std::string tts_frame(const std::string& body) {
   return le32(static_cast<uint32_t>(body.size())) + body;
@@ -313,12 +311,17 @@ TtsReply InteractiveChild::receive_tts_reply() {
   return reply;
 }
 
+void InteractiveChild::stop_reading() {
+  if (out_ >= 0) close(out_);
+  out_ = -1;
+}
+
 ChildResult InteractiveChild::finish_with_output() {
   ChildResult result;
   if (in_ >= 0) close(in_);
   in_ = -1;
   char buffer[65536];
-  for (;;) {
+  while (out_ >= 0) {
     ssize_t r = read(out_, buffer, sizeof buffer);
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) break;

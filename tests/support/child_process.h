@@ -69,6 +69,10 @@ struct TtsReply {
   std::string payload;
 };
 
+// `s` as a JSON string: quoted, with quotes, backslashes and control
+// characters escaped.
+std::string json_string(const std::string& s);
+
 // A synthesis request frame: 4-byte length, then `body`.
 std::string tts_frame(const std::string& body);
 
@@ -110,6 +114,9 @@ class InteractiveChild {
   std::string receive(size_t n);
   // Reads one synthesis reply frame.
   TtsReply receive_tts_reply();
+  // Closes this end of standard output, as an application that goes away
+  // does: the child's next write fails with a broken pipe.
+  void stop_reading();
   // Closes standard input and returns the exit status.
   int finish() { return finish_with_output().exit_code; }
   // Closes standard input and waits; returns the rest of standard output,

@@ -86,4 +86,14 @@ CutReport check_cuts(const std::vector<std::string>& argv, const CutPlan& plan) 
   return report;
 }
 
+std::string join_frames(const std::vector<std::string>& frames, std::vector<size_t>& boundaries) {
+  std::string input;
+  boundaries = {0};
+  for (const auto& f : frames) {
+    input += f;
+    boundaries.push_back(input.size());
+  }
+  return input;
+}
+
 }  // namespace velmora_corvane_tts::testing

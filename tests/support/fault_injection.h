@@ -34,6 +34,10 @@ struct CutPlan {
   std::function<bool(size_t, size_t)> sample = nullptr;
 };
 
+// The frames of a session one after another; `boundaries` receives the
+// offset where each frame starts and, last, the size of the whole.
+std::string join_frames(const std::vector<std::string>& frames, std::vector<size_t>& boundaries);
+
 struct CutReport {
   size_t offsets = 0;   // prefixes run
   size_t failures = 0;  // prefixes whose outcome was not the expected one
