@@ -34,12 +34,19 @@
 #include <string>
 #include <vector>
 
+#include "support/child_process.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
+using velmora_corvane_tts::testing::json_string;
+using velmora_corvane_tts::testing::le32;
+using velmora_corvane_tts::testing::read_le32;
+using velmora_corvane_tts::testing::tts_frame;
+using velmora_corvane_tts::testing::tts_request;
 
 size_t g_mismatches = 0;
 
@@ -47,16 +54,6 @@ void mismatch(const std::string& what) {
   if (++g_mismatches <= 20) std::fprintf(stderr, "soak: MISMATCH %s\n", what.c_str());
 }
 
-std::string le32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
-  return s;
-}
-uint32_t read_le32(const std::string& s, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
-  return v;
-}
 
 // The helper with pipes on standard input and output; standard error goes
 // to a file.
@@ -132,31 +129,6 @@ class Helper {
   int out_ = -1;
 };
 
-std::string json_string(const std::string& s) {
-  std::string out = "\"";
-  for (char ch : s) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
-std::string request(const std::string& model, const std::string& dir, int sid, const std::string& text,
-                    const std::string& speed = "1.0") {
-  return "{\"model_id\":" + json_string(model) + ",\"model_dir\":" + json_string(dir) +
-         ",\"sid\":" + std::to_string(sid) + ",\"language\":\"en\",\"speed\":" + speed +
-         ",\"text\":" + json_string(text) + "}";
-}
-std::string frame(const std::string& body) { return le32(static_cast<uint32_t>(body.size())) + body; }
 
 struct Reply {
   uint8_t status = 0xFF;
@@ -214,16 +186,16 @@ void soak_synthesis(const std::string& helper_path, const std::string& root, siz
       int sid = static_cast<int>(i % 3);
       std::string phase = kokoro_phase ? "k" : "s";
       switch (i % 10) {
-        case 0: input += frame(request(model, dir, sid, ".")); kinds.push_back(phase + "dot" + std::to_string(sid)); break;
-        case 1: input += frame(request(model, dir + "/", 0, "Hello world.")); kinds.push_back(phase + "hello"); break;
+        case 0: input += tts_frame(tts_request(model, dir, sid, ".")); kinds.push_back(phase + "dot" + std::to_string(sid)); break;
+        case 1: input += tts_frame(tts_request(model, dir + "/", 0, "Hello world.")); kinds.push_back(phase + "hello"); break;
         case 2: input += le32(0); kinds.push_back("zero-length"); break;
-        case 3: input += frame("{\"model_id\":\"" + std::string(model) + "\",]"); kinds.push_back(phase + "bad-json"); break;
-        case 4: input += frame(request(model, dir, 99, "Hi")); kinds.push_back("bad-sid"); break;
-        case 5: input += frame(request(model, dir, 0, " \t\n ")); kinds.push_back("empty"); break;
-        case 6: input += frame(request(model, root + "/missing", 0, "Hi")); kinds.push_back(phase + "missing"); break;
-        case 7: input += frame(request(model, dir, 0, "Hello world.", "3.0")); kinds.push_back(phase + "fast"); break;
-        case 8: input += frame(request(model, dir, 0, std::string("a\0b", 3))); kinds.push_back(phase + "nul"); break;
-        default: input += frame(request(model, dir, 0, "a b")); kinds.push_back(phase + "nul"); break;
+        case 3: input += tts_frame("{\"model_id\":\"" + std::string(model) + "\",]"); kinds.push_back(phase + "bad-json"); break;
+        case 4: input += tts_frame(tts_request(model, dir, 99, "Hi")); kinds.push_back("bad-sid"); break;
+        case 5: input += tts_frame(tts_request(model, dir, 0, " \t\n ")); kinds.push_back("empty"); break;
+        case 6: input += tts_frame(tts_request(model, root + "/missing", 0, "Hi")); kinds.push_back(phase + "missing"); break;
+        case 7: input += tts_frame(tts_request(model, dir, 0, "Hello world.", 3.0)); kinds.push_back(phase + "fast"); break;
+        case 8: input += tts_frame(tts_request(model, dir, 0, std::string("a\0b", 3))); kinds.push_back(phase + "nul"); break;
+        default: input += tts_frame(tts_request(model, dir, 0, "a b")); kinds.push_back(phase + "nul"); break;
       }
     }
     helper.send(input);
