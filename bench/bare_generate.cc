@@ -1,10 +1,13 @@
 // The speech runtime on its own, for its peak memory: creates the engine a
 // synthesis request would get, generates the text once with the request's
-// generation parameters, and prints the sample count and rate. No WAV is
-// built. The caller reads the peak resident set when it exits.
+// generation parameters, and prints the sample count, the rate and its own
+// peak resident set in kiB (VmHWM; the exit status's figure would also
+// count what the process held before it started this program). No WAV is
+// built.
 //
 //   vct-bench-generate MODEL_ID MODEL_DIR TEXT_FILE
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -40,6 +43,12 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", audio.error().message().c_str());
     return 1;
   }
-  std::printf("%d %d\n", audio.value().sample_count(), audio.value().sample_rate());
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  long peak_kib = 0;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) peak_kib = std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  std::printf("%d %d %ld\n", audio.value().sample_count(), audio.value().sample_rate(), peak_kib);
   return 0;
 }

@@ -5,7 +5,10 @@
 //     the helper has to hold;
 //   - resident set of the helper across one long stream-mode recording, at
 //     its start, middle and end.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -41,14 +44,22 @@ void synthesis_peak(const Config& config, Table& table, const std::string& label
       std::vector<uint8_t> payload(wav_bytes);
       helper.read_exact(payload.data(), payload.size());
       if (header[0] != 0) die("the helper refused the 10,000-character request");
-      Child::Exit e = helper.wait();
-      helper_peaks.push_back(static_cast<double>(e.max_rss_kib) * 1024.0);
+      // Read while the helper waits for its next request. The exit status's
+      // figure would also count the benchmark's own memory, which the child
+      // held between fork and exec.
+      helper_peaks.push_back(static_cast<double>(helper.peak_rss_kib()) * 1024.0);
+      helper.wait();
     }
     {
       Child bare({config.generate, model_id, dir, text_path}, config.log_path);
-      Child::Exit e = bare.wait();
-      if (e.status != 0) die("vct-bench-generate failed for " + label);
-      bare_peaks.push_back(static_cast<double>(e.max_rss_kib) * 1024.0);
+      std::string line;
+      char c;
+      while (::read(bare.output_fd(), &c, 1) == 1 && c != '\n') line += c;
+      if (bare.wait().status != 0) die("vct-bench-generate failed for " + label);
+      // "samples rate peak_kib"
+      const size_t last = line.rfind(' ');
+      if (last == std::string::npos) die("vct-bench-generate printed no peak for " + label);
+      bare_peaks.push_back(std::strtod(line.c_str() + last + 1, nullptr) * 1024.0);
     }
   }
   const double helper_peak = minimum(helper_peaks);
