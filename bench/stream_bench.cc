@@ -111,9 +111,18 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
     }
   }
 
+  // The transport floor: the same frames in and, after each, the same reply
+  // bytes out, recorded from the helper, with nothing done in between.
+  std::string script_name = model.label;
+  std::replace(script_name.begin(), script_name.end(), ' ', '-');
+  const std::string script_path = config.data_dir + "/stream-floor-" + script_name + ".bin";
+  write_file(script_path, helper.reply_script(audio));
+  StreamHelper floor(config, {config.stream_floor, script_path}, model.dir);
+  floor.session(audio, nullptr);
+
   const std::initializer_list<pid_t> children = {helper.child().pid(), node ? node->pid() : 0,
-                                                 bare.pid()};
-  std::vector<double> bare_times, helper_times, node_times;
+                                                 bare.pid(), floor.child().pid()};
+  std::vector<double> bare_times, helper_times, node_times, floor_times;
   std::vector<std::vector<double>> blocks;  // per repetition, per block
   const int reps = config.reps(model.full_reps);
   for (int r = 0; r < reps; ++r) {
@@ -123,6 +132,8 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
     blocks.push_back(std::move(session.block_seconds));
     settle(children);
     helper_times.push_back(helper.session(audio, nullptr));
+    settle(children);
+    floor_times.push_back(floor.session(audio, nullptr));
     if (node) {
       settle(children);
       node_times.push_back(node->session(nullptr));
@@ -143,6 +154,19 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
                     human_seconds(h).c_str(), human_seconds(b).c_str(),
                     human_seconds(median(helper_times)).c_str(),
                     human_seconds(median(bare_times)).c_str(), audio_seconds, reps),
+             ""});
+
+  // What the helper adds beyond moving its frames and replies: each
+  // repetition's (session - floor) / bare, their median.
+  std::vector<double> net;
+  for (size_t r = 0; r < bare_times.size(); ++r) {
+    net.push_back((helper_times[r] - floor_times[r]) / bare_times[r]);
+  }
+  table.add({section, model.label + ": (session - floor) / bare C API", median(net), 1.02, false,
+             format("floor %s (minimum; median %s): the same frames and reply bytes through a "
+                    "process that only moves them",
+                    human_seconds(minimum(floor_times)).c_str(),
+                    human_seconds(median(floor_times)).c_str()),
              ""});
 
   // Partial latency: lock-step sessions, each Partial's time against the
@@ -200,7 +224,7 @@ void run_stream_bench(const Config& config, Table& table) {
   const int32_t threads = velmora_corvane_tts::recognizer_threads();
   const std::string real = config.source_dir + "/../shared/realmodels/kws-zipformer-gigaspeech-3.3M-en";
   if (file_exists(real + "/encoder.int8.onnx")) {
-    bench_model(config, {"Real model", real, config.data_dir + "/speech.f32", 7}, threads, table);
+    bench_model(config, {"Real model", real, config.data_dir + "/speech.f32", 11}, threads, table);
   } else {
     table.add({"2 Streaming", "Real model: session / bare C API", 0, 1.02, true, "",
                "the real model is not beside the source tree (../shared/realmodels)"});

@@ -40,6 +40,11 @@ Reply read_reply(Child& child) {
   return r;
 }
 
+StreamHelper::StreamHelper(const Config& config, const std::vector<std::string>& argv,
+                           const std::string& model_dir)
+    : child_(argv, config.log_path),
+      open_payload_("{\"model_id\":\"bench\",\"model_dir\":" + json_string(model_dir) + "}") {}
+
 StreamHelper::StreamHelper(const Config& config, const std::string& model_dir)
     : child_({config.helper, "--stream-stt"}, config.log_path),
       open_payload_("{\"model_id\":\"bench\",\"model_dir\":" + json_string(model_dir) + "}") {}
@@ -93,6 +98,30 @@ std::vector<double> StreamHelper::partial_latencies(const std::vector<float>& au
   while (read_reply(child_).tag != kFinal) {
   }
   return latencies;
+}
+
+std::string StreamHelper::reply_script(const std::vector<float>& audio) {
+  const uint64_t id = next_id();
+  std::vector<std::string> frames = {stream_frame(kOpen, id, open_payload_)};
+  for (size_t at = 0; at < audio.size(); at += kBlock) frames.push_back(audio_frame(id, audio, at));
+  frames.push_back(stream_frame(kFinish, id, ""));
+  const std::string barrier = stream_frame(kBarrier, id, "");
+  std::string script;
+  for (const std::string& frame : frames) {
+    child_.write_all(frame + barrier);
+    std::string replies;
+    for (;;) {
+      Reply r = read_reply(child_);
+      if (r.tag == kError && r.payload.rfind("Unknown request tag", 0) == 0) break;
+      std::string raw(1, static_cast<char>(r.tag));
+      put_le64(raw, r.id);
+      put_le32(raw, static_cast<uint32_t>(r.payload.size()));
+      replies += raw + r.payload;
+    }
+    put_le32(script, static_cast<uint32_t>(replies.size()));
+    script += replies;
+  }
+  return script;
 }
 
 }  // namespace vct_bench

@@ -40,6 +40,9 @@ Reply read_reply(Child& child);
 class StreamHelper {
  public:
   StreamHelper(const Config& config, const std::string& model_dir);
+  // Another program that speaks the same frames (the transport floor).
+  StreamHelper(const Config& config, const std::vector<std::string>& argv,
+               const std::string& model_dir);
 
   Child& child() { return child_; }
   const std::string& open_payload() const { return open_payload_; }
@@ -55,6 +58,12 @@ class StreamHelper {
   // frame is written. Other entries are -1.
   std::vector<double> partial_latencies(const std::vector<float>& audio,
                                         const std::vector<bool>& changes);
+
+  // One recording in lock step, every request frame followed by a barrier:
+  // for each frame of the session (Open, the Audio frames, Finish), the
+  // bytes of the replies it drew, in the form the script of
+  // vct-bench-stream-floor takes.
+  std::string reply_script(const std::vector<float>& audio);
 
  private:
   Child child_;
