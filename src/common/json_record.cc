@@ -158,9 +158,15 @@ std::string unexpected_number(const Number& n) {
 class InPlaceStream {
  public:
   using Ch = char;
+  // `text` must be followed by a NUL byte (as a std::string's data is): at
+  // the end, reads see that NUL and do not move.
   InPlaceStream(char* text, size_t size) : src_(text), end_(text + size), head_(text) {}
-  Ch Peek() const { return src_ == end_ ? '\0' : *src_; }
-  Ch Take() { return src_ == end_ ? '\0' : *src_++; }
+  Ch Peek() const { return *src_; }
+  Ch Take() {
+    Ch c = *src_;
+    if (src_ != end_) ++src_;
+    return c;
+  }
   size_t Tell() const { return static_cast<size_t>(src_ - head_); }
   // Writes go behind the reading position; a sequence cut off by the end
   // (whose reads return NUL without moving) must not write past it either.
