@@ -4,6 +4,8 @@
 #ifndef VELMORA_CORVANE_TTS_TESTS_RUNTIME_FAKE_SHERPA_H_
 #define VELMORA_CORVANE_TTS_TESTS_RUNTIME_FAKE_SHERPA_H_
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -93,6 +95,20 @@ struct FakeRuntime {
 // The fake's state; reset_fake() restores the defaults.
 FakeRuntime& fake();
 void reset_fake();
+
+// A test on the fake runtime: each starts from a fresh fake, and fails when
+// a runtime handle outlives it.
+class FakeRuntimeTest : public ::testing::Test {
+ protected:
+  void SetUp() override { reset_fake(); }
+  void TearDown() override {
+    EXPECT_EQ(fake().live_engines, 0) << "an engine leaked";
+    EXPECT_EQ(fake().live_audios, 0) << "an audio record leaked";
+    EXPECT_EQ(fake().live_recognizers, 0) << "a recogniser leaked";
+    EXPECT_EQ(fake().live_streams, 0) << "a stream leaked";
+    EXPECT_EQ(fake().live_results, 0) << "a result leaked";
+  }
+};
 
 }  // namespace velmora_corvane_tts::testing
 

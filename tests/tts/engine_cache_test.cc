@@ -13,11 +13,7 @@ using testing::fake;
 constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
 constexpr const char* kSupertonic = "supertonic-3-int8";
 
-class EngineCacheTest : public ::testing::Test {
- protected:
-  void SetUp() override { testing::reset_fake(); }
-  void TearDown() override { EXPECT_EQ(fake().live_engines, 0) << "an engine leaked"; }
-};
+class EngineCacheTest : public testing::FakeRuntimeTest {};
 
 TEST_F(EngineCacheTest, KokoroConfigurationJoinsEveryFileOntoTheDirectory) {
   ASSERT_TRUE(create_engine(kKokoro, "/m").ok());

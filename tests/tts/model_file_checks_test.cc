@@ -22,10 +22,8 @@ using testing::fake;
 constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
 constexpr const char* kSupertonic = "supertonic-3-int8";
 
-class ModelFileChecks : public ::testing::Test {
+class ModelFileChecks : public testing::FakeRuntimeTest {
  protected:
-  void SetUp() override { testing::reset_fake(); }
-  void TearDown() override { EXPECT_EQ(fake().live_engines, 0); }
 
   void write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_.path() + "/" + name, std::ios::binary | std::ios::trunc) << bytes;

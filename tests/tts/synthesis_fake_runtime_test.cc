@@ -25,10 +25,8 @@ LocalTtsRequest request(std::string model, float speed = 1.0f, std::string text 
   return r;
 }
 
-class SynthesisTest : public ::testing::Test {
+class SynthesisTest : public testing::FakeRuntimeTest {
  protected:
-  void SetUp() override { testing::reset_fake(); }
-  void TearDown() override { EXPECT_EQ(fake().live_audios, 0) << "an audio record leaked"; }
 
   Result<WavBytes> run(const LocalTtsRequest& r) {
     auto engine = create_engine(r.model_id, r.model_dir);
