@@ -21,9 +21,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "floor_input.h"
 
-constexpr size_t kReadBuffer = 64 * 1024;
+namespace {
 
 bool write_all(const std::string& bytes) {
   size_t done = 0;
@@ -59,37 +59,15 @@ int main(int argc, char** argv) {
   (void)::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
 #endif
 
-  std::vector<uint8_t> in(kReadBuffer);
-  size_t begin = 0;
-  size_t end = 0;
-  // Copies `size` request bytes into `out`, or drops them when out is null.
-  auto take = [&](uint8_t* out, size_t size) -> bool {
-    while (size > 0) {
-      if (begin == end) {
-        ssize_t n;
-        do {
-          n = ::read(STDIN_FILENO, in.data(), in.size());
-        } while (n < 0 && errno == EINTR);
-        if (n <= 0) return false;
-        begin = 0;
-        end = static_cast<size_t>(n);
-      }
-      size_t step = std::min(size, end - begin);
-      if (out != nullptr) std::memcpy(out, in.data() + begin, step);
-      if (out != nullptr) out += step;
-      begin += step;
-      size -= step;
-    }
-    return true;
-  };
+  vct_bench::FloorInput input;
   std::vector<uint8_t> payload;
   for (size_t k = 0;; k = (k + 1) % replies.size()) {
     uint8_t header[13];
-    if (!take(header, sizeof header)) return 0;
+    if (!input.take(header, sizeof header)) return 0;
     uint32_t length = 0;
     for (size_t i = 0; i < 4; ++i) length |= static_cast<uint32_t>(header[9 + i]) << (8 * i);
     payload.resize(length);
-    if (!take(payload.data(), length)) return 1;
+    if (!input.take(payload.data(), length)) return 1;
     if (!replies[k].empty() && !write_all(replies[k])) return 1;
   }
 }

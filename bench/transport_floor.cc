@@ -17,9 +17,9 @@
 #include <cstring>
 #include <vector>
 
-namespace {
+#include "floor_input.h"
 
-constexpr size_t kReadBuffer = 64 * 1024;
+namespace {
 
 bool write_all(iovec* vec, int count) {
   while (count > 0) {
@@ -49,40 +49,16 @@ int main(int argc, char** argv) {
   (void)::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
 #endif
   std::vector<uint8_t> payload(reply_bytes, 0);
-  std::vector<uint8_t> in(kReadBuffer);
-  size_t begin = 0;
-  size_t end = 0;
-  auto fill = [&]() -> bool {
-    ssize_t n;
-    do {
-      n = ::read(STDIN_FILENO, in.data(), in.size());
-    } while (n < 0 && errno == EINTR);
-    if (n <= 0) return false;
-    begin = 0;
-    end = static_cast<size_t>(n);
-    return true;
-  };
-  // Copies `size` request bytes into `out` (or drops them when out is null).
-  auto take = [&](uint8_t* out, size_t size) -> bool {
-    while (size > 0) {
-      if (begin == end && !fill()) return false;
-      size_t step = std::min(size, end - begin);
-      if (out != nullptr) std::memcpy(out, in.data() + begin, step);
-      if (out != nullptr) out += step;
-      begin += step;
-      size -= step;
-    }
-    return true;
-  };
+  vct_bench::FloorInput input;
   std::vector<uint8_t> body;
   for (;;) {
     uint8_t header[4];
-    if (!take(header, 4)) return 0;
+    if (!input.take(header, 4)) return 0;
     uint32_t length = static_cast<uint32_t>(header[0]) | static_cast<uint32_t>(header[1]) << 8 |
                       static_cast<uint32_t>(header[2]) << 16 |
                       static_cast<uint32_t>(header[3]) << 24;
     body.resize(length);
-    if (!take(body.data(), length)) return 1;
+    if (!input.take(body.data(), length)) return 1;
     uint8_t reply[5] = {0, static_cast<uint8_t>(reply_bytes), static_cast<uint8_t>(reply_bytes >> 8),
                         static_cast<uint8_t>(reply_bytes >> 16),
                         static_cast<uint8_t>(reply_bytes >> 24)};
