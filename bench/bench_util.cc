@@ -284,6 +284,7 @@ std::string human_seconds(double s) {
 }
 
 std::string human_bytes(double bytes) {
+  if (bytes < 0) return "-" + human_bytes(-bytes);
   if (bytes >= 1024.0 * 1024.0) return format("%.1f MiB", bytes / (1024.0 * 1024.0));
   if (bytes >= 1024.0) return format("%.1f KiB", bytes / 1024.0);
   return format("%.0f B", bytes);
