@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the helper for release and writes its packages into dist/:
+#   velmora-corvane-tts-<version>-linux-x64.tar.gz  the install tree under one top folder
+#   velmora-corvane-tts_<version>_amd64.deb         the same tree under /usr
+# The build is RelWithDebInfo (the configuration the test suite runs) in
+# build-package/, stripped on install; the split debug information stays in
+# build-package/velmora-corvane-tts.debug, which the packaged binary names in
+# its .gnu_debuglink section. The version is the CMake project's.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh
+build=build-package
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
+nice -n 10 cmake --build "$build" -j2
+rm -rf "$build/cpack"
+(cd "$build" && cpack -G "TGZ;DEB" -B cpack >/dev/null)
+mkdir -p dist
+for package in "$build"/cpack/*.tar.gz "$build"/cpack/*.deb; do
+  mv -f "$package" dist/
+  echo "package: dist/$(basename "$package") ($(stat -c %s "dist/$(basename "$package")") bytes)"
+done
+echo "debug information: $build/velmora-corvane-tts.debug"
