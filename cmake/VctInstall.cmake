@@ -33,7 +33,7 @@ foreach(library IN LISTS VCT_RUNTIME_LIBRARIES)
   endif()
 endforeach()
 
-# Debug information is split off at link time into <program>.debug beside the
+# Debug information is copied after each link into <program>.debug beside the
 # program in the build tree, and stays there; the installed copy is stripped
 # and names that file in its .gnu_debuglink section (a debugger finds it when
 # it is put beside the program or in the debugger's debug-file directory).

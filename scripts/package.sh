@@ -5,18 +5,26 @@
 # The build is RelWithDebInfo (the configuration the test suite runs) in
 # build-package/, stripped on install; the split debug information stays in
 # build-package/velmora-corvane-tts.debug, which the packaged binary names in
-# its .gnu_debuglink section. The version is the CMake project's.
+# its .gnu_debuglink section. The version is the CMake project's; file names
+# and package settings are in cmake/VctPackage.cmake.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+case "$(uname -s)" in
+  Linux) generators="TGZ;DEB" ;;
+  *) echo "package.sh: no packages are defined for $(uname -s)" >&2; exit 1 ;;
+esac
+
 scripts/bootstrap.sh
 build=build-package
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF >/dev/null
 nice -n 10 cmake --build "$build" -j2
 rm -rf "$build/cpack"
-(cd "$build" && cpack -G "TGZ;DEB" -B cpack >/dev/null)
+(cd "$build" && cpack -G "$generators" -B cpack >/dev/null)
 mkdir -p dist
-for package in "$build"/cpack/*.tar.gz "$build"/cpack/*.deb; do
+find "$build/cpack" -maxdepth 1 -type f | sort | while read -r package; do
   mv -f "$package" dist/
-  echo "package: dist/$(basename "$package") ($(stat -c %s "dist/$(basename "$package")") bytes)"
+  name=dist/$(basename "$package")
+  echo "package: $name ($(stat -c %s "$name") bytes)"
 done
 echo "debug information: $build/velmora-corvane-tts.debug"
