@@ -160,27 +160,18 @@ std::string newest_required(const std::string& file, const std::string& family) 
 
 TEST_F(InstalledTree, NeedsNoNewerGlibcOrLibstdcxxThanTheReadmeStates) {
   std::string readme = read_file(prefix_ + "/share/doc/velmora-corvane-tts/README.md");
+  std::vector<std::string> files = {kHelper};
+  for (const std::string& library : kRuntimeLibraries) files.push_back(kRuntimeDir + "/" + library);
   for (const std::string family : {"GLIBC", "GLIBCXX"}) {
-    std::string newest;
-    std::string newest_in;
-    std::vector<std::string> files = {kHelper};
-    for (const std::string& library : kRuntimeLibraries) files.push_back(kRuntimeDir + "/" + library);
-    for (const std::string& file : files) {
-      std::string v = newest_required(prefix_ + "/" + file, family);
-      if (!v.empty() && (newest.empty() || version(v) > version(newest))) {
-        newest = v;
-        newest_in = file;
-      }
-    }
-    ASSERT_FALSE(newest.empty()) << "no " << family << " version required by any file";
-    std::cout << family << " floor: " << family << "_" << newest << " (" << newest_in << ")\n";
-
     std::vector<std::string> stated = all_matches(readme, "`" + family + "_([0-9.]+)`");
     ASSERT_FALSE(stated.empty()) << "the README states no `" << family << "_...` floor";
-    for (const std::string& s : stated) {
-      EXPECT_LE(version(newest), version(s))
-          << newest_in << " needs " << family << "_" << newest << ", the README states "
-          << family << "_" << s;
+    for (const std::string& file : files) {
+      std::string needed = newest_required(prefix_ + "/" + file, family);
+      std::cout << file << " needs " << family << "_" << needed << "\n";
+      for (const std::string& s : stated) {
+        EXPECT_LE(version(needed), version(s)) << file << " needs " << family << "_" << needed
+                                               << ", the README states " << family << "_" << s;
+      }
     }
   }
 }
