@@ -96,9 +96,11 @@ const char* expected_text(JsonFieldType type) {
   return "a value";
 }
 
-// What a JSON number is, read from its text.
+// What a JSON number is, read from its text. An integer beyond 64 bits is
+// still an integer (kBigInteger): it is described as written, and its value
+// `f` is the nearest double.
 struct Number {
-  enum Kind { kUnsigned, kSigned, kFloat, kOutOfRange } kind;
+  enum Kind { kUnsigned, kSigned, kBigInteger, kFloat, kOutOfRange } kind;
   uint64_t u = 0;
   int64_t i = 0;
   double f = 0;
@@ -122,6 +124,7 @@ Number classify_number(std::string_view text) {
         return n;
       }
     }
+    n.kind = Number::kBigInteger;
   }
   // Non-integral, or an integer beyond 64 bits: a double, correctly rounded.
   auto r = std::from_chars(text.data(), text.data() + text.size(), n.f);
@@ -145,6 +148,7 @@ std::string unexpected_number(const Number& n) {
   switch (n.kind) {
     case Number::kUnsigned: return "integer `" + std::to_string(n.u) + "`";
     case Number::kSigned: return "integer `" + std::to_string(n.i) + "`";
+    case Number::kBigInteger: return "integer `" + std::string(n.text) + "`";
     default: return "floating point `" + float_text(n.f) + "`";
   }
 }
@@ -375,7 +379,7 @@ class RecordHandler {
       case JsonFieldType::kI32:
         if (t != Token::kNumber) break;
         if (n->kind == Number::kFloat) break;
-        if ((n->kind == Number::kUnsigned && n->u > INT32_MAX) ||
+        if (n->kind == Number::kBigInteger || (n->kind == Number::kUnsigned && n->u > INT32_MAX) ||
             (n->kind == Number::kSigned && n->i < INT32_MIN)) {
           return fail("invalid value: " + unexpected_number(*n) + ", expected i32");
         }
