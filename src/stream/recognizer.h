@@ -35,8 +35,10 @@ int32_t recognizer_threads();
 //   - "{file} is missing from {model_dir}" for the first of kStreamModelFiles
 //     that is not an existing regular file (links followed); a path holding
 //     a NUL character names no file. Nothing else is tried after it.
-//   - "Could not load the streaming speech model from {model_dir}" when the
-//     runtime returns no recogniser or throws while building it.
+//   - "Could not load the streaming speech model from {model_dir}" when one
+//     of the four files cannot be opened for reading (checked before the
+//     runtime is called), or when the runtime returns no recogniser or
+//     throws while building it.
 // `model_dir` appears in messages exactly as passed.
 Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir);
 
