@@ -63,16 +63,18 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
   return recognizer;
 }
 
-std::string decode_available(const runtime::OnlineRecognizer& recognizer,
-                             const runtime::OnlineStream& stream) {
+Result<std::string> decode_available(const runtime::OnlineRecognizer& recognizer,
+                                     runtime::OnlineStream& stream) {
   for (;;) {
     auto ready = recognizer.is_ready(stream);
-    if (!ready.ok()) return std::string();
+    if (!ready.ok()) return std::move(ready).error();
     if (!ready.value()) break;
-    if (!recognizer.decode(stream).ok()) return std::string();
+    Status decoded = recognizer.decode(stream);
+    if (!decoded.ok()) return std::move(decoded).error();
   }
   auto json = recognizer.result_json(stream);
-  if (!json.ok() || !json.value().has_value()) return std::string();
+  if (!json.ok()) return std::move(json).error();
+  if (!json.value().has_value()) return std::string();
   return transcript_from_result(*json.value());
 }
 

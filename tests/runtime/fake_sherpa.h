@@ -93,6 +93,12 @@ struct FakeRuntime {
   int live_streams = 0;
   int live_results = 0;
   size_t samples_accepted = 0;
+
+  // ---- WAV files --------------------------------------------------------------
+  // Every path reads as this wave; none when absent.
+  std::optional<std::vector<float>> wave_samples;
+  int32_t wave_rate = 16000;
+  int live_waves = 0;
 };
 
 // The fake's state; reset_fake() restores the defaults.
@@ -110,6 +116,7 @@ class FakeRuntimeTest : public ::testing::Test {
     EXPECT_EQ(fake().live_recognizers, 0) << "a recogniser leaked";
     EXPECT_EQ(fake().live_streams, 0) << "a stream leaked";
     EXPECT_EQ(fake().live_results, 0) << "a result leaked";
+    EXPECT_EQ(fake().live_waves, 0) << "a wave leaked";
     EXPECT_EQ(fake().faults, std::vector<std::string>()) << "the runtime was misused";
   }
 };

@@ -206,7 +206,7 @@ TEST_F(SmokeMode, AModelThatCannotBeBuiltWritesOnlyItsMessage) {
   EXPECT_TRUE(r.err.ends_with("\n"));
 }
 
-TEST_F(SmokeMode, ADecodeThatThrowsGivesAnEmptyTranscript) {
+TEST_F(SmokeMode, ADecodeThatThrowsEndsTheRunWithItsMessage) {
   TempDir scratch;
   if (!link_unpatched_real_model(scratch.path())) {
     GTEST_SKIP() << "the real model with its unpatched encoder is not beside the source tree";
