@@ -89,10 +89,9 @@ int smoke(const std::string& model_dir, const std::string& wav,
   }
   write_out(out, smoke_loaded_line(model_dir, whole_ms(Clock::now() - t0), recognizer_threads()));
 
-  // A rate below 1 cannot be fed to a stream, so such a file is as good as
-  // unreadable.
   auto wave = runtime::Wave::read(wav);
-  if (!wave.ok() || wave.value().sample_rate() < 1) {
+  if (!wave.ok() || wave.value().sample_rate() < kLowestSmokeRate ||
+      wave.value().sample_rate() > kHighestSmokeRate) {
     write_err("cannot read " + wav);
     return 1;
   }
