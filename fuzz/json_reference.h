@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "rapidjson/document.h"
 
@@ -20,8 +21,40 @@ namespace velmora_corvane_tts::fuzzing {
 inline constexpr unsigned kReferenceFlags =
     rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag;
 
+// True when a string or key of `root` holds an encoded UTF-16 surrogate
+// (0xED, then 0xA0 to 0xBF), which is not UTF-8. The DOM parser checks the
+// text's own bytes, and refuses a leading surrogate escape without its
+// partner, but decodes a lone trailing one (\uDC00 to \uDFFF) into three
+// such bytes.
+inline bool holds_surrogate(const rapidjson::Value& root) {
+  auto encoded = [](const rapidjson::Value& s) {
+    const char* p = s.GetString();
+    for (rapidjson::SizeType i = 0; i + 1 < s.GetStringLength(); ++i) {
+      if (static_cast<unsigned char>(p[i]) == 0xED && static_cast<unsigned char>(p[i + 1]) >= 0xA0) {
+        return true;
+      }
+    }
+    return false;
+  };
+  std::vector<const rapidjson::Value*> pending{&root};  // no recursion: any depth
+  while (!pending.empty()) {
+    const rapidjson::Value* v = pending.back();
+    pending.pop_back();
+    if (v->IsString() && encoded(*v)) return true;
+    if (v->IsArray()) {
+      for (const auto& e : v->GetArray()) pending.push_back(&e);
+    } else if (v->IsObject()) {
+      for (const auto& m : v->GetObject()) {
+        if (encoded(m.name)) return true;
+        pending.push_back(&m.value);
+      }
+    }
+  }
+  return false;
+}
+
 // Parses `text` as a whole; false when it is not one JSON value with only
-// white space around it.
+// white space around it, or when one of its strings is not UTF-8.
 inline bool reference_parse(std::string_view text, rapidjson::Document& doc) {
   // RapidJSON's memory stream reads a NUL byte as the end of the text; a raw
   // NUL is never valid JSON, wherever it stands.
@@ -34,7 +67,7 @@ inline bool reference_parse(std::string_view text, rapidjson::Document& doc) {
     if (first == 0xEF || first == 0xBB || first == 0xBF) return false;
   }
   doc.Parse<kReferenceFlags>(text.data(), text.size());
-  return !doc.HasParseError();
+  return !doc.HasParseError() && !holds_surrogate(doc);
 }
 
 // Nesting depth of a value: 1 for a scalar or an empty container at the top.

@@ -2,7 +2,10 @@
 // runtime. A model of the protocol's state machine (loaded recogniser, open
 // stream) walks the same frames and says which reply each must get; the
 // service's replies must match it, with Partial replies only for Audio on
-// the open recording and never the same text twice in a row. The fake
+// the open recording and never the same text twice in a row. The model
+// knows where the fake throws when a stream's language scripts it, and
+// that such a failure answers its request with an Error and closes the
+// recording. The fake
 // checks every handle: no call on a dead one, a stream only with its own
 // recogniser, a recogniser never destroyed before its streams; here we add
 // that at most one recogniser and one stream live at a time and that all
@@ -35,6 +38,9 @@ using vct::testing::fake;
 using vct::testing::MemoryChannel;
 
 namespace {
+
+constexpr size_t kChunkSamples = 4;  // the fake's block, small so that short inputs decode
+const std::string kDecodeFailed = "The streaming voice runtime could not decode this recording";
 
 struct Reply {
   uint8_t tag;
@@ -69,7 +75,7 @@ class Model {
   void frame(uint8_t tag, uint64_t id, std::string_view payload) {
     switch (tag) {
       case 0: open(id, payload); break;
-      case 1: audio(id); break;
+      case 1: audio(id, payload.size() / 4); break;
       case 2: finish(id); break;
       case 3:
         if (active_ && active_->id == id) active_.reset();
@@ -86,7 +92,24 @@ class Model {
   struct Active {
     uint64_t id;
     std::string last;
+    std::string script;   // the language, which scripts the fake's stream
+    size_t samples = 0;   // accepted so far
   };
+
+  // Whether the fake throws on stream `a` when `added` more samples arrive
+  // (and, with `finished`, the input ends). It decodes a block of
+  // chunk_samples once the next block is whole, or at once after the end.
+  static bool runtime_fails(Active& a, size_t added, bool finished) {
+    const std::string& script = a.script;
+    if (script == "accept-throws" || script == "ready-throws" || script == "result-throws") {
+      return true;  // every Audio and Finish reaches these calls
+    }
+    a.samples += added;
+    size_t blocks = a.samples / kChunkSamples;
+    if (finished && a.samples % kChunkSamples != 0) ++blocks;
+    size_t decodable = finished ? blocks : (blocks == 0 ? 0 : blocks - 1);
+    return script == "decode-throws" && decodable > 0;
+  }
 
   const Reply& take(const char* what) {
     check(next_ < replies_.size(), std::string("missing reply: ") + what);
@@ -121,12 +144,16 @@ class Model {
       }
       loaded_ = Loaded{o.model_id, o.model_dir};
     }
-    active_ = Active{id, ""};
+    active_ = Active{id, "", o.language.value_or(""), 0};
     expect(0, id, "");
   }
 
-  void audio(uint64_t id) {
+  void audio(uint64_t id, size_t samples) {
     if (!loaded_ || !active_ || active_->id != id) return;
+    if (runtime_fails(*active_, samples, false)) {
+      active_.reset();
+      return expect(3, id, kDecodeFailed);
+    }
     if (next_ < replies_.size() && replies_[next_].tag == 1 && replies_[next_].id == id) {
       const Reply& r = replies_[next_++];
       check(r.payload != active_->last, "the same Partial twice in a row");
@@ -142,6 +169,9 @@ class Model {
     active_.reset();
     if (!taken || taken->id != id) {
       return expect(3, id, "The streaming voice runtime has no open stream for this recording");
+    }
+    if (runtime_fails(*taken, vct::kTrailingSilenceSamples, true)) {
+      return expect(3, id, kDecodeFailed);
     }
     const Reply& r = take("Final");
     check(r.tag == 2 && r.id == id, "no Final for the open recording");
@@ -205,7 +235,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
   InModelRoot in_models;
   vct::testing::reset_fake();
-  fake().chunk_samples = 4;  // small inputs still reach decoding
+  fake().chunk_samples = kChunkSamples;
   MemoryChannel input_channel(in);
   MemoryChannel output_channel;
   vct::InputStream input(input_channel.fd());

@@ -5,7 +5,15 @@
 // 3-byte input buffer must give the same output. Every engine and audio
 // record created must be destroyed, a replacement engine before the one it
 // replaces.
+//
+// The service runs inside a directory holding placeholder models (both
+// kinds) in "m", "s", "x/null-model", "null-model" and "throw-model" (the
+// fake refuses or throws for the last three), which the seed corpus names;
+// a directory without every file of its model is a load failure.
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,10 +24,12 @@
 #include "fuzz_util.h"
 #include "runtime/fake_sherpa.h"
 #include "support/memory_channel.h"
+#include "support/placeholder_models.h"
 #include "tts/corvane_tts_protocol.h"
 #include "tts/tts_service.h"
 
 namespace vct = velmora_corvane_tts;
+namespace fs = std::filesystem;
 using namespace velmora_corvane_tts::fuzzing;  // NOLINT
 using vct::testing::fake;
 using vct::testing::MemoryChannel;
@@ -69,6 +79,23 @@ struct Cached {
   std::string id, dir;
 };
 
+// Whether `dir` holds every file a model of `id` needs, as regular files.
+bool has_model_files(const std::string& id, const std::string& dir) {
+  static const std::vector<std::string> kokoro = {
+      "model.int8.onnx",        "voices.bin",           "tokens.txt",
+      "lexicon-us-en.txt",      "lexicon-zh.txt",       "espeak-ng-data/phontab",
+      "espeak-ng-data/phonindex", "espeak-ng-data/phondata", "espeak-ng-data/intonations"};
+  static const std::vector<std::string> supertonic = {
+      "duration_predictor.int8.onnx", "text_encoder.int8.onnx", "vector_estimator.int8.onnx",
+      "vocoder.int8.onnx", "tts.json", "unicode_indexer.bin", "voice.bin"};
+  if (dir.find('\0') != std::string::npos) return false;
+  for (const std::string& file : id == "supertonic-3-int8" ? supertonic : kokoro) {
+    std::error_code ec;
+    if (!fs::is_regular_file(vct::join_model_path(dir, file), ec)) return false;
+  }
+  return true;
+}
+
 // What the service must answer to one body, following the fake's script.
 std::string expected_reply(std::string_view body, std::optional<Cached>& cache, uint8_t& status) {
   status = 1;
@@ -79,7 +106,7 @@ std::string expected_reply(std::string_view body, std::optional<Cached>& cache, 
   if (!valid.ok()) return vct::clean_message(valid.error().message());
   bool hit = cache && cache->id == r.model_id && vct::same_model_dir(cache->dir, r.model_dir);
   if (!hit) {
-    bool loads = r.model_dir.find('\0') == std::string::npos &&
+    bool loads = has_model_files(r.model_id, r.model_dir) &&
                  r.model_dir.find("null-model") == std::string::npos &&
                  r.model_dir.find("throw-model") == std::string::npos;
     if (!loads) return vct::clean_message("Could not load the local speech model from " + r.model_dir);
@@ -150,10 +177,36 @@ std::string serve(const uint8_t* data, size_t size, size_t buffer, vct::Status& 
   return out.contents();
 }
 
+fs::path* g_models = nullptr;
+
+// Runs the service inside the model root, so that the corpus can name models
+// by short relative paths; libFuzzer's own paths stay relative to where it
+// was started.
+class InModelRoot {
+ public:
+  InModelRoot() : previous_(fs::current_path()) { fs::current_path(*g_models); }
+  ~InModelRoot() { fs::current_path(previous_); }
+  InModelRoot(const InModelRoot&) = delete;
+  InModelRoot& operator=(const InModelRoot&) = delete;
+
+ private:
+  fs::path previous_;
+};
+
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  fs::path root = fs::temp_directory_path() / ("vct-fuzz-tts-" + std::to_string(::getpid()));
+  for (const char* dir : {"m", "s", "x/null-model", "null-model", "throw-model"}) {
+    vct::testing::write_placeholder_models((root / dir).string());
+  }
+  g_models = new fs::path(root);
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
+  InModelRoot in_models;
   Expected e = walk(in);
   vct::Status status;
   std::string out = serve(data, size, 64 * 1024, status);

@@ -96,9 +96,11 @@ const char* expected_text(JsonFieldType type) {
   return "a value";
 }
 
-// What a JSON number is, read from its text.
+// What a JSON number is, read from its text. An integer beyond 64 bits is
+// still an integer (kBigInteger): it is described as written, and its value
+// `f` is the nearest double.
 struct Number {
-  enum Kind { kUnsigned, kSigned, kFloat, kOutOfRange } kind;
+  enum Kind { kUnsigned, kSigned, kBigInteger, kFloat, kOutOfRange } kind;
   uint64_t u = 0;
   int64_t i = 0;
   double f = 0;
@@ -122,6 +124,7 @@ Number classify_number(std::string_view text) {
         return n;
       }
     }
+    n.kind = Number::kBigInteger;
   }
   // Non-integral, or an integer beyond 64 bits: a double, correctly rounded.
   auto r = std::from_chars(text.data(), text.data() + text.size(), n.f);
@@ -145,6 +148,7 @@ std::string unexpected_number(const Number& n) {
   switch (n.kind) {
     case Number::kUnsigned: return "integer `" + std::to_string(n.u) + "`";
     case Number::kSigned: return "integer `" + std::to_string(n.i) + "`";
+    case Number::kBigInteger: return "integer `" + std::string(n.text) + "`";
     default: return "floating point `" + float_text(n.f) + "`";
   }
 }
@@ -171,8 +175,12 @@ class InPlaceStream {
   // Writes go behind the reading position; a sequence cut off by the end
   // (whose reads return NUL without moving) must not write past it either.
   void Put(Ch c) {
+    if (c == '\xED') note_surrogate_escape();
     if (dst_ != end_) *dst_++ = c;
   }
+  // Offset of the first escape \uDC00 to \uDFFF that no leading surrogate
+  // escape came before, if the reader has decoded one.
+  std::optional<size_t> lone_trailing_surrogate() const { return lone_trailing_; }
   Ch* PutBegin() { return dst_ = src_; }
   size_t PutEnd(Ch* begin) { return static_cast<size_t>(dst_ - begin); }
   void Flush() {}
@@ -184,10 +192,25 @@ class InPlaceStream {
   void Pop(size_t count) { dst_ -= count; }
 
  private:
+  // The reader refuses a lone leading surrogate escape itself, but decodes a
+  // lone trailing one (a surrogate pair becomes four bytes from 0xF0) into
+  // 0xED and a byte from 0xB0: not UTF-8. Its first byte is written right
+  // after the escape's last hex digit was read, while the six bytes of the
+  // escape still lie untouched behind the reading position (the decoded text
+  // is never longer than its source). A raw 0xED from the text is written
+  // right after it was read, and the reader checks what follows it.
+  void note_surrogate_escape() {
+    if (lone_trailing_ || src_[-1] == '\xED' || Tell() < 6) return;
+    const char third = src_[-3];  // \uD?xx: C to F for a trailing surrogate
+    bool trailing = (third >= 'c' && third <= 'f') || (third >= 'C' && third <= 'F');
+    if (trailing && src_[-6] == '\\') lone_trailing_ = Tell() - 6;
+  }
+
   Ch* src_;
   Ch* end_;
   Ch* dst_ = nullptr;
   Ch* head_;
+  std::optional<size_t> lone_trailing_;
 };
 
 // SAX handler that builds the record. It reads the stream's position to
@@ -221,10 +244,12 @@ class RecordHandler {
     return scalar(Token::kNumber, text_.substr(stream_.Tell() - length, length));
   }
   bool String(const char* str, rapidjson::SizeType length, bool) {
+    if (stream_.lone_trailing_surrogate()) return false;
     return skipping() ? skip() : scalar(Token::kString, std::string_view(str, length));
   }
   bool StartObject() { return open(true); }
   bool Key(const char* str, rapidjson::SizeType length, bool) {
+    if (stream_.lone_trailing_surrogate()) return false;
     if (depth_ != 1 || !top_is_object_) return true;  // keys inside skipped values
     std::string_view key(str, length);
     current_ = -1;
@@ -354,7 +379,7 @@ class RecordHandler {
       case JsonFieldType::kI32:
         if (t != Token::kNumber) break;
         if (n->kind == Number::kFloat) break;
-        if ((n->kind == Number::kUnsigned && n->u > INT32_MAX) ||
+        if (n->kind == Number::kBigInteger || (n->kind == Number::kUnsigned && n->u > INT32_MAX) ||
             (n->kind == Number::kSigned && n->i < INT32_MIN)) {
           return fail("invalid value: " + unexpected_number(*n) + ", expected i32");
         }
@@ -452,6 +477,9 @@ class RecordHandler {
   size_t last_end_ = 0;        // offset just past the last value
 };
 
+// A surrogate escape without its partner, leading or trailing.
+constexpr const char* kLoneSurrogate = "lone leading surrogate in hex escape";
+
 std::string syntax_fault(rapidjson::ParseErrorCode code, std::string_view text, size_t offset) {
   bool at_end = offset >= text.size();
   char c = at_end ? '\0' : text[offset];
@@ -489,7 +517,7 @@ std::string syntax_fault(rapidjson::ParseErrorCode code, std::string_view text, 
       what = at_end ? "EOF while parsing a string" : "invalid escape";
       break;
     case rapidjson::kParseErrorStringUnicodeSurrogateInvalid:
-      what = "lone leading surrogate in hex escape";
+      what = kLoneSurrogate;
       break;
     case rapidjson::kParseErrorStringEscapeInvalid:
       what = at_end ? "EOF while parsing a string"
@@ -536,6 +564,12 @@ Result<std::vector<JsonValue>> parse_json_record(std::string_view text,
                               rapidjson::kParseStopWhenDoneFlag | rapidjson::kParseInsituFlag;
   rapidjson::ParseResult ok = reader.Parse<kFlags>(stream, handler);
   if (!ok) {
+    // A lone trailing surrogate is the first fault: the handler stops at the
+    // end of its string, and anything the reader meets later in that string
+    // lies after it.
+    if (auto at = stream.lone_trailing_surrogate()) {
+      return Error(kLoneSurrogate + place(text, *at, true));
+    }
     if (handler.failed()) return Error(handler.fault());
     return Error(syntax_fault(ok.Code(), text, ok.Offset()));
   }

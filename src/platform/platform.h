@@ -82,6 +82,14 @@ unsigned processors_online();
 // holding a NUL character names no file.
 bool is_regular_file(const std::string& path);
 
+// What this process finds at `path` (links followed).
+enum class FileAccess {
+  kAbsent,      // nothing, or not a regular file; also a path holding a NUL
+  kUnreadable,  // a regular file that this process cannot open for reading
+  kReadable,    // a regular file that it can
+};
+FileAccess regular_file_access(const std::string& path);
+
 // Size in bytes of the existing regular file `path` (links followed), or
 // std::nullopt when there is none.
 std::optional<uint64_t> regular_file_size(const std::string& path);

@@ -130,6 +130,16 @@ bool is_regular_file(const std::string& path) {
   return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
+FileAccess regular_file_access(const std::string& path) {
+  if (!is_regular_file(path)) return FileAccess::kAbsent;
+  // Opened as the runtime will open it; without blocking, should a FIFO have
+  // taken the file's place since.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FileAccess::kUnreadable;
+  ::close(fd);
+  return FileAccess::kReadable;
+}
+
 std::optional<uint64_t> regular_file_size(const std::string& path) {
   if (path.find('\0') != std::string::npos) return std::nullopt;
   struct stat info;

@@ -174,7 +174,7 @@ Result<bool> OnlineRecognizer::is_ready(const OnlineStream& stream) const {
   return ready.value() != 0;
 }
 
-Status OnlineRecognizer::decode(const OnlineStream& stream) const {
+Status OnlineRecognizer::decode(OnlineStream& stream) const {
   if (stream.failed_) return kFailedStream;
   Status s =
       guarded([&] { SherpaOnnxDecodeOnlineStream(handle_.get(), stream.handle_.get()); });

@@ -136,8 +136,9 @@ struct RecognizerSettings {
 class OnlineRecognizer;
 
 // A stream on which the runtime threw while decoding has lost its model
-// state, and decoding it again would crash the process: from then on every
-// call on it fails without reaching the runtime.
+// state, and decoding it again would crash the process: the decode step
+// reports the failure, and from then on every call on the stream fails
+// without reaching the runtime. Callers close such a stream.
 class OnlineStream {
  public:
   // Sets a named option. A NUL in either text, or a throw: Error, nothing set.
@@ -153,7 +154,7 @@ class OnlineStream {
   friend class OnlineRecognizer;
   explicit OnlineStream(const SherpaOnnxOnlineStream* handle) : handle_(handle) {}
   Owned<SherpaOnnxOnlineStream, release_online_stream> handle_;
-  mutable bool failed_ = false;
+  bool failed_ = false;
 };
 
 // A stream must be destroyed before the recogniser that created it.
@@ -165,7 +166,7 @@ class OnlineRecognizer {
   // Whether a decode step is possible.
   Result<bool> is_ready(const OnlineStream& stream) const;
   // One decode step; a throw marks the stream failed.
-  Status decode(const OnlineStream& stream) const;
+  Status decode(OnlineStream& stream) const;
   // The current result as JSON text (invalid UTF-8 replaced by U+FFFD), or
   // std::nullopt when the runtime has none; the runtime's copy is released.
   Result<std::optional<std::string>> result_json(const OnlineStream& stream) const;

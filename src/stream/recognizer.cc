@@ -39,6 +39,14 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
       return Error(std::string(kStreamModelFiles[i]) + " is missing from " + model_dir);
     }
   }
+  const Error load_failure("Could not load the streaming speech model from " + model_dir);
+  // An unreadable model file makes the runtime throw, and an unreadable
+  // tokens.txt gives a recogniser that can never produce a transcript.
+  for (const std::string& path : paths) {
+    if (platform::regular_file_access(path) != platform::FileAccess::kReadable) {
+      return load_failure;
+    }
+  }
   runtime::RecognizerSettings settings;
   settings.encoder = std::move(paths[0]);
   settings.decoder = std::move(paths[1]);
@@ -51,22 +59,22 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
   settings.feature_dim = 80;
   settings.ctc_fst_max_active = 4;
   auto recognizer = runtime::OnlineRecognizer::create(settings);
-  if (!recognizer.ok()) {
-    return Error("Could not load the streaming speech model from " + model_dir);
-  }
+  if (!recognizer.ok()) return load_failure;
   return recognizer;
 }
 
-std::string decode_available(const runtime::OnlineRecognizer& recognizer,
-                             const runtime::OnlineStream& stream) {
+Result<std::string> decode_available(const runtime::OnlineRecognizer& recognizer,
+                                     runtime::OnlineStream& stream) {
   for (;;) {
     auto ready = recognizer.is_ready(stream);
-    if (!ready.ok()) return std::string();
+    if (!ready.ok()) return std::move(ready).error();
     if (!ready.value()) break;
-    if (!recognizer.decode(stream).ok()) return std::string();
+    Status decoded = recognizer.decode(stream);
+    if (!decoded.ok()) return std::move(decoded).error();
   }
   auto json = recognizer.result_json(stream);
-  if (!json.ok() || !json.value().has_value()) return std::string();
+  if (!json.ok()) return std::move(json).error();
+  if (!json.value().has_value()) return std::string();
   return transcript_from_result(*json.value());
 }
 

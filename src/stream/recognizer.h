@@ -35,18 +35,26 @@ int32_t recognizer_threads();
 //   - "{file} is missing from {model_dir}" for the first of kStreamModelFiles
 //     that is not an existing regular file (links followed); a path holding
 //     a NUL character names no file. Nothing else is tried after it.
-//   - "Could not load the streaming speech model from {model_dir}" when the
-//     runtime returns no recogniser or throws while building it.
+//   - "Could not load the streaming speech model from {model_dir}" when one
+//     of the four files cannot be opened for reading (checked before the
+//     runtime is called), or when the runtime returns no recogniser or
+//     throws while building it.
 // `model_dir` appears in messages exactly as passed.
 Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir);
 
+// What the service and the smoke test say when the runtime fails on a
+// recording's stream.
+inline constexpr std::string_view kDecodeFailedMessage =
+    "The streaming voice runtime could not decode this recording";
+
 // Runs every decode step the stream is ready for, then returns the current
-// transcript with surrounding Unicode white space trimmed. Never fails: a
-// runtime call that throws, a stream on which a decode step threw earlier,
-// a missing result or a result that is not a well-formed recogniser result
-// gives the empty text.
-std::string decode_available(const runtime::OnlineRecognizer& recognizer,
-                             const runtime::OnlineStream& stream);
+// transcript with surrounding Unicode white space trimmed; the empty text
+// when the runtime has no result or its result is not a well-formed
+// recogniser result. An Error when the runtime throws on the stream (its
+// readiness test, a decode step or its result) or threw on it before: the
+// recording cannot be decoded, and the caller closes the stream.
+Result<std::string> decode_available(const runtime::OnlineRecognizer& recognizer,
+                                     runtime::OnlineStream& stream);
 
 // The trimmed "text" of one recogniser result JSON, parsed strictly: an
 // object (unknown keys skipped) or array with "text" (string), "tokens"

@@ -89,10 +89,9 @@ int smoke(const std::string& model_dir, const std::string& wav,
   }
   write_out(out, smoke_loaded_line(model_dir, whole_ms(Clock::now() - t0), recognizer_threads()));
 
-  // A rate below 1 cannot be fed to a stream, so such a file is as good as
-  // unreadable.
   auto wave = runtime::Wave::read(wav);
-  if (!wave.ok() || wave.value().sample_rate() < 1) {
+  if (!wave.ok() || wave.value().sample_rate() < kLowestSmokeRate ||
+      wave.value().sample_rate() > kHighestSmokeRate) {
     write_err("cannot read " + wav);
     return 1;
   }
@@ -111,25 +110,36 @@ int smoke(const std::string& model_dir, const std::string& wav,
   const auto block = static_cast<size_t>(smoke_block_size(rate));
   Clock::time_point t1 = Clock::now();
   std::string shown;
+  // The runtime failing on the stream (it throws while taking samples or
+  // decoding them) ends the run at once.
+  auto failed = [] {
+    write_err(kDecodeFailedMessage);
+    return 1;
+  };
   for (size_t at = 0; at < samples.size(); at += block) {
     size_t count = std::min(block, samples.size() - at);
-    (void)stream.accept_waveform(rate, samples.subspan(at, count));
-    std::string text = decode_available(recognizer.value(), stream);
-    if (text != shown) {
-      write_out(out, smoke_partial_line(whole_ms(Clock::now() - t1), text));
-      shown = std::move(text);
+    Status fed = stream.accept_waveform(rate, samples.subspan(at, count));
+    Result<std::string> text =
+        fed.ok() ? decode_available(recognizer.value(), stream) : std::move(fed).error();
+    if (!text.ok()) return failed();
+    if (text.value() != shown) {
+      write_out(out, smoke_partial_line(whole_ms(Clock::now() - t1), text.value()));
+      shown = std::move(text).value();
     }
   }
-  // The trailing silence goes in pieces of at most one block, so that a
-  // header claiming a huge rate cannot make this allocate gigabytes.
+  // The trailing silence goes in pieces of at most one block.
   const std::vector<float> zeros(block, 0.0f);
   for (size_t left = static_cast<size_t>(smoke_trailing_zeros(rate)); left > 0;) {
     size_t count = std::min(left, zeros.size());
-    (void)stream.accept_waveform(rate, std::span<const float>(zeros).first(count));
+    if (!stream.accept_waveform(rate, std::span<const float>(zeros).first(count)).ok()) {
+      return failed();
+    }
     left -= count;
   }
-  (void)stream.input_finished();
-  std::string final_text = decode_available(recognizer.value(), stream);
+  if (!stream.input_finished().ok()) return failed();
+  Result<std::string> decoded = decode_available(recognizer.value(), stream);
+  if (!decoded.ok()) return failed();
+  const std::string& final_text = decoded.value();
 
   Clock::duration elapsed = Clock::now() - t1;
   double audio_seconds = static_cast<double>(samples.size()) / static_cast<double>(rate);

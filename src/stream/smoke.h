@@ -2,7 +2,8 @@
 // stream in 100 ms blocks as fast as the recogniser takes them, and reports.
 //
 // Lines, each written whole as soon as it is complete ("{}" a value):
-//   A err "STREAM-STT-SMOKE: {create_recognizer's message}"
+//   A err "STREAM-STT-SMOKE: {create_recognizer's message}", or in the same
+//         form "The streaming voice runtime could not decode this recording"
 //   B out "STREAM-STT-SMOKE: loaded {model_dir} in {ms} ms with {n} threads"
 //   C err "STREAM-STT-SMOKE: cannot read {wav}"
 //   D out "STREAM-STT-SMOKE: {wav}: {n} samples at {rate} Hz ({seconds, 2 decimals} s)"
@@ -38,10 +39,18 @@ std::string smoke_wave_line(std::string_view wav, size_t samples, int32_t sample
 std::string smoke_partial_line(long long ms, std::string_view transcript);
 std::string smoke_final_line(long long decode_ms, double rtf, std::string_view transcript);
 
+// Lowest and highest sample rate a WAV header may state; a file outside is
+// as good as unreadable. The runtime resamples to 16 kHz, and its time
+// grows with 16,000 / rate below and its memory with the rate above.
+inline constexpr int32_t kLowestSmokeRate = 8000;
+inline constexpr int32_t kHighestSmokeRate = 384000;
+
 // Runs the smoke test and returns the exit status: 0 when the final
 // transcript is not empty; 1 when the recogniser cannot be built (line A),
-// the WAV file cannot be read or states a sample rate below 1 (lines B, C),
-// or the final transcript is empty (line G after F). Lines B, D, E and F go
+// the WAV file cannot be read or states a sample rate outside
+// kLowestSmokeRate to kHighestSmokeRate (lines B, C), the runtime fails on
+// the stream (lines B, D, any E, then A's form), or the final transcript is
+// empty (line G after F). Lines B, D, E and F go
 // to `out`, whose write failures are ignored; A, C and G to standard error.
 // A language, even an empty one, is set as the stream option "language".
 int smoke(const std::string& model_dir, const std::string& wav,

@@ -92,16 +92,24 @@ class StreamService {
     return write_frame(output_, kOpenedTag, id, {});
   }
 
+  // A request whose audio the runtime fails on (it throws while taking the
+  // samples or decoding them) is answered with an Error, and the recording
+  // is closed: what follows for its id is what follows any closed recording.
+  // The recogniser stays loaded.
   Status audio(uint64_t id, std::span<const uint8_t> payload) {
     if (!loaded_.has_value() || !active_.has_value() || active_->recording_id != id) {
       return Status();
     }
     bytes_to_samples(payload, samples_);
-    // A failed hand-over shows up as an unchanged transcript.
-    (void)active_->stream.accept_waveform(kRecognizerSampleRate, samples_);
-    std::string transcript = decode_available(loaded_->recognizer, active_->stream);
-    if (transcript == active_->last_transcript) return Status();
-    active_->last_transcript = std::move(transcript);
+    Status fed = active_->stream.accept_waveform(kRecognizerSampleRate, samples_);
+    Result<std::string> transcript =
+        fed.ok() ? decode_available(loaded_->recognizer, active_->stream) : std::move(fed).error();
+    if (!transcript.ok()) {
+      active_.reset();
+      return reply_error(output_, id, kDecodeFailedMessage);
+    }
+    if (transcript.value() == active_->last_transcript) return Status();
+    active_->last_transcript = std::move(transcript).value();
     return write_frame(output_, kPartialTag, id, bytes_of(active_->last_transcript));
   }
 
@@ -114,13 +122,15 @@ class StreamService {
                          "The streaming voice runtime has no open stream for this recording");
     }
     static constexpr std::array<float, kTrailingSilenceSamples> kSilence{};
-    (void)taken->stream.accept_waveform(kRecognizerSampleRate, kSilence);
-    (void)taken->stream.input_finished();
-    std::string transcript = decode_available(loaded_->recognizer, taken->stream);
-    Status written = write_frame(output_, kFinalTag, id, bytes_of(transcript));
+    Status fed = taken->stream.accept_waveform(kRecognizerSampleRate, kSilence);
+    if (fed.ok()) fed = taken->stream.input_finished();
+    Result<std::string> transcript =
+        fed.ok() ? decode_available(loaded_->recognizer, taken->stream) : std::move(fed).error();
     taken.reset();
-    return written;
+    if (!transcript.ok()) return reply_error(output_, id, kDecodeFailedMessage);
+    return write_frame(output_, kFinalTag, id, bytes_of(transcript.value()));
   }
+
 
   Status cancel(uint64_t id) {
     if (active_.has_value() && active_->recording_id == id) active_.reset();

@@ -45,9 +45,50 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
 
 namespace {
 
+// The files the runtime reads while it loads an engine of each kind (Kokoro
+// also reads espeak-ng's data, below; its "dict" directory is never read).
+constexpr std::array<std::string_view, 5> kKokoroFiles = {
+    "model.int8.onnx", "voices.bin", "tokens.txt", "lexicon-us-en.txt", "lexicon-zh.txt"};
+constexpr std::array<std::string_view, 7> kSupertonicFiles = {
+    "duration_predictor.int8.onnx", "text_encoder.int8.onnx", "vector_estimator.int8.onnx",
+    "vocoder.int8.onnx", "tts.json", "unicode_indexer.bin", "voice.bin"};
+
+// The files of espeak-ng's data directory that it reads when it starts, and
+// the first bytes of a phondata it accepts: the data format version 1.51
+// writes (0x014801) and the sample rate, which the runtime requires to be
+// 22,050 Hz. Other data ends the process inside the runtime: espeak-ng
+// exits with status 1 on another version or a file it cannot read, the
+// runtime with 255 on another rate, and an empty phontab or phonindex
+// crashes it.
+constexpr std::array<std::string_view, 4> kEspeakDataFiles = {"phontab", "phonindex", "phondata",
+                                                              "intonations"};
+constexpr std::array<uint8_t, 8> kPhondataStart = {0x01, 0x48, 0x01, 0x00, 0x22, 0x56, 0x00, 0x00};
+
+// True when every file `names` joined onto `dir` can be opened for reading.
+// A missing file fails too, as the runtime's own check of the paths would.
+template <size_t N>
+bool all_readable(std::string_view dir, const std::array<std::string_view, N>& names) {
+  for (std::string_view name : names) {
+    if (platform::regular_file_access(join_model_path(dir, name)) !=
+        platform::FileAccess::kReadable) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool espeak_data_usable(const std::string& data_dir) {
+  if (!all_readable(data_dir, kEspeakDataFiles)) return false;
+  for (std::string_view name : kEspeakDataFiles) {
+    if (platform::regular_file_size(join_model_path(data_dir, name)).value_or(0) == 0) return false;
+  }
+  std::array<uint8_t, kPhondataStart.size()> start{};
+  return platform::read_file_start(join_model_path(data_dir, "phondata"), start) &&
+         start == kPhondataStart;
+}
+
 // True when the size of a file of whole little-endian 32-bit values shows
-// that it cannot be one: empty, or not a multiple of 4 bytes. A missing file
-// is left to the runtime, which reports it as a load failure.
+// that it cannot be one: empty, or not a multiple of 4 bytes.
 bool not_whole_values(const std::string& path) {
   std::optional<uint64_t> size = platform::regular_file_size(path);
   return size.has_value() && (*size == 0 || *size % 4 != 0);
@@ -101,16 +142,20 @@ bool certainly_unloadable(const runtime::TtsEngineSettings& settings) {
 
 }  // namespace
 
-Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir) {
+Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir,
+                                          bool espeak_data_read) {
   auto settings = engine_settings(model_id, model_dir);
   if (!settings.ok()) return std::move(settings).error();
-  if (certainly_unloadable(settings.value())) {
-    return Error("Could not load the local speech model from " + std::string(model_dir));
+  const Error load_failure("Could not load the local speech model from " + std::string(model_dir));
+  if (const auto* k = std::get_if<runtime::KokoroFiles>(&settings.value().model)) {
+    if (!all_readable(model_dir, kKokoroFiles)) return load_failure;
+    if (!espeak_data_read && !espeak_data_usable(k->data_dir)) return load_failure;
+  } else if (!all_readable(model_dir, kSupertonicFiles)) {
+    return load_failure;
   }
+  if (certainly_unloadable(settings.value())) return load_failure;
   auto engine = runtime::OfflineTts::create(settings.value());
-  if (!engine.ok()) {
-    return Error("Could not load the local speech model from " + std::string(model_dir));
-  }
+  if (!engine.ok()) return load_failure;
   return std::move(engine).value();
 }
 
@@ -119,8 +164,9 @@ Result<const runtime::OfflineTts*> EngineCache::acquire(std::string_view model_i
   if (loaded_ && loaded_->model_id == model_id && same_model_dir(loaded_->model_dir, model_dir)) {
     return &loaded_->engine;
   }
-  auto engine = create_engine(model_id, model_dir);
+  auto engine = create_engine(model_id, model_dir, espeak_data_read_);
   if (!engine.ok()) return std::move(engine).error();
+  if (model_id == kKokoroModelId) espeak_data_read_ = true;
   // The old engine is destroyed only now that the new one exists.
   loaded_.reset();
   loaded_.emplace(LoadedModel{std::string(model_id), std::string(model_dir),

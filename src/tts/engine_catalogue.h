@@ -18,16 +18,29 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view model_dir);
 
 // Creates an engine for a catalogue model. A model id outside the catalogue
-// gives "Unsupported local speech model"; a runtime that returns no engine
-// (or fails), a directory holding a NUL character, or a model file whose size
-// shows that the runtime would end the process loading it, gives
-// "Could not load the local speech model from {model_dir}". Those files are:
-// a Kokoro voices.bin or a Supertonic unicode_indexer.bin that is empty or
-// not a multiple of 4 bytes, and a Supertonic voice.bin shorter than its
-// 48-byte header, with a dimension that is not positive, with two different
-// voice counts (n != n'), or whose size is not the header plus
-// 4 * (n*a*b + n'*c*d) bytes for its dimensions.
-Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir);
+// gives "Unsupported local speech model". These give
+// "Could not load the local speech model from {model_dir}", and all but the
+// last are found before the runtime is called:
+//   - a file of the model that this process cannot open for reading, or that
+//     is missing: Kokoro's model.int8.onnx, voices.bin, tokens.txt,
+//     lexicon-us-en.txt and lexicon-zh.txt (not dict/), Supertonic's seven;
+//   - unless `espeak_data_read`, espeak-ng data in espeak-ng-data/ that the
+//     runtime's espeak-ng would not start with: phontab, phonindex, phondata
+//     or intonations unreadable or empty, or a phondata that does not begin
+//     with the data version and sample rate this runtime expects;
+//   - a model file whose size shows that the runtime would end the process
+//     loading it: a Kokoro voices.bin or a Supertonic unicode_indexer.bin
+//     that is empty or not a multiple of 4 bytes, and a Supertonic voice.bin
+//     shorter than its 48-byte header, with a dimension that is not
+//     positive, with two different voice counts (n != n'), or whose size is
+//     not the header plus 4 * (n*a*b + n'*c*d) bytes for its dimensions;
+//   - a directory holding a NUL character;
+//   - a runtime that returns no engine, or throws.
+// `espeak_data_read` says that a Kokoro engine was created earlier in this
+// process: the runtime starts espeak-ng once, with the data of the first
+// Kokoro engine, and never reads another directory's data after that.
+Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir,
+                                          bool espeak_data_read = false);
 
 // One cached engine with the model id and directory it was created for.
 struct LoadedModel {
@@ -39,7 +52,9 @@ struct LoadedModel {
 // Holds at most one engine. A request for the cached model id and an equal
 // directory (see same_model_dir) reuses it; any other request creates a new
 // engine and, only once that exists, destroys the old one. A failed creation
-// leaves the cache as it was.
+// leaves the cache as it was. One cache serves a whole process: it keeps
+// whether a Kokoro engine has been created, for create_engine's espeak-ng
+// data check.
 class EngineCache {
  public:
   // The engine for this model, loading it if needed; or the reply message.
@@ -52,6 +67,7 @@ class EngineCache {
 
  private:
   std::optional<LoadedModel> loaded_;
+  bool espeak_data_read_ = false;
 };
 
 }  // namespace velmora_corvane_tts

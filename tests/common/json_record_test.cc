@@ -72,6 +72,28 @@ TEST(JsonRecord, InputThatEndsInsideACharacterIsAFaultNotAnOverrun) {
   EXPECT_EQ(parse("{\"text\":\"a"), "EOF while parsing a string at line 1 column 10");
 }
 
+TEST(JsonRecord, LoneSurrogateEscapesAreRefusedWhereverTheyStand) {
+  // A leading surrogate without its trailing partner, and a trailing one
+  // without a leading one before it, are the same fault, placed at the
+  // escape's backslash.
+  const std::string lone = "lone leading surrogate in hex escape at line ";
+  EXPECT_EQ(parse(R"({"text":"a\ud800b","tokens":[],"final":false})"), lone + "1 column 11");
+  EXPECT_EQ(parse(R"({"text":"a\udc00b","tokens":[],"final":false})"), lone + "1 column 11");
+  EXPECT_EQ(parse(R"({"text":"\uDFFF","tokens":[],"final":false})"), lone + "1 column 10");
+  EXPECT_EQ(parse(R"({"text":"\udc00\ud800\udc00","tokens":[],"final":false})"),
+            lone + "1 column 10");
+  // In a key, and in a value that is skipped.
+  EXPECT_EQ(parse(R"({"te\udc00xt":"a","tokens":[],"final":false})"), lone + "1 column 5");
+  EXPECT_EQ(parse("{\"x\":\n [{\"y\":\"\\ude00\"}],\"text\":\"a\",\"tokens\":[],\"final\":false}"),
+            lone + "2 column 9");
+  // It is the first fault of its string, whatever follows in it.
+  EXPECT_EQ(parse(R"({"text":"\udc00\q")"), lone + "1 column 10");
+  EXPECT_EQ(parse(R"({"text":"\udc00)"), lone + "1 column 10");
+  // Pairs and the code points around the surrogates are text.
+  EXPECT_EQ(parse(R"({"text":"\ud83d\ude00\ud7ff\ue000\u00ed","tokens":[],"final":false})"),
+            "ok \xF0\x9F\x98\x80\xED\x9F\xBF\xEE\x80\x80\xC3\xAD");
+}
+
 TEST(JsonObjectWithString, EscapesTheValue) {
   EXPECT_EQ(json_object_with_string("lang", "en"), R"({"lang":"en"})");
   EXPECT_EQ(json_object_with_string("lang", "a\"b"), R"({"lang":"a\"b"})");

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,102 @@ TEST_F(ModelChecks, FilesTheRuntimeWouldDieOnAreAnsweredAsLoadFailures) {
     EXPECT_EQ(replies[i].payload, "Could not load the local speech model from " + cases[i].dir);
   }
   EXPECT_EQ(wav_info(replies.back().payload).samples, 1800u);
+}
+
+// Files the runtime reads must be readable, checked before it is called: an
+// unreadable voices.bin, tts.json, voice.bin or unicode_indexer.bin ended
+// the process inside it (status 255), espeak-ng's data files with status 1,
+// and an unreadable tokens.txt or lexicon gave a model that speaks nothing.
+// Mode 000 stops only a user who is not root.
+TEST_F(ModelChecks, UnreadableFilesAreLoadFailuresInBothModes) {
+  std::string why;
+  std::vector<std::string> tts = unprivileged({helper_path()}, &why);
+  if (tts.empty()) GTEST_SKIP() << why;
+  std::vector<std::string> stream = unprivileged({helper_path(), "--stream-stt"}, &why);
+  auto locked = [](const std::string& from, const std::string& name, const std::string& file) {
+    std::string dir = broken(from, name, file, fs::file_size(root() + "/" + from + "/" + file));
+    fs::permissions(dir + "/" + file, fs::perms::none);
+    return dir;
+  };
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {kKokoro, locked("k", "locked-k-voices", "voices.bin")},
+      {kKokoro, locked("k", "locked-k-tokens", "tokens.txt")},
+      {kKokoro, locked("k", "locked-k-lexicon", "lexicon-zh.txt")},
+      {kKokoro, locked("k", "locked-k-phondata", "espeak-ng-data/phondata")},
+      {kSupertonic, locked("s", "locked-s-voice", "voice.bin")},
+      {kSupertonic, locked("s", "locked-s-json", "tts.json")},
+      {kSupertonic, locked("s", "locked-s-indexer", "unicode_indexer.bin")},
+  };
+  const std::string tokens = root() + "/stream-tokens";
+  make_stream_model(tokens);
+  fs::permissions(tokens + "/tokens.txt", fs::perms::none);
+  const std::string good_stream = root() + "/stream";
+  make_stream_model(good_stream);
+  // The tests' scratch directory is private; the other user must get in.
+  fs::permissions(root(), fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+
+  // A Supertonic engine is loaded first and stays through every failure.
+  std::string input = tts_frame(tts_request(kSupertonic, supertonic_dir(), 0, "Hi."));
+  for (const auto& [model, dir] : cases) input += tts_frame(tts_request(model, dir, 0, "Hi."));
+  input += tts_frame(tts_request(kSupertonic, supertonic_dir(), 0, "Hi.")) +
+           tts_frame(tts_request(kKokoro, kokoro_dir(), 0, "."));
+  ChildResult r = run_child(tts, input);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  std::vector<TtsReply> replies = parse_tts_replies(r.out);
+  ASSERT_EQ(replies.size(), cases.size() + 3) << r.err;
+  EXPECT_EQ(replies.front().status, 0);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    EXPECT_EQ(replies[i + 1].payload, "Could not load the local speech model from " + cases[i].second);
+  }
+  EXPECT_EQ(replies[cases.size() + 1].payload, replies.front().payload);
+  EXPECT_EQ(wav_info(replies.back().payload).samples, 1800u);
+
+  // Stream mode: a file that is there but cannot be read is not "missing".
+  r = run_child(stream, open_frame(1, tokens) + open_frame(2, good_stream) + finish_frame(2));
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(parse_replies(r.out),
+            (std::vector<Reply>{
+                error_reply(1, "Could not load the streaming speech model from " + tokens),
+                opened(2), final_reply(2, "")}));
+}
+
+// espeak-ng's data is checked before the first Kokoro engine loads: data it
+// would not start with ended the process with status 1 (another version),
+// 255 (another sample rate) or SIGSEGV (an empty phontab or phonindex).
+// After that espeak-ng never reads another directory's data, so a Kokoro
+// model with broken data loads and speaks with the first one's.
+TEST_F(ModelChecks, EspeakDataIsCheckedBeforeTheFirstKokoroLoadOnly) {
+  std::string phondata;
+  {
+    std::ifstream in(kokoro_dir() + "/espeak-ng-data/phondata", std::ios::binary);
+    phondata.assign(std::istreambuf_iterator<char>(in), {});
+  }
+  ASSERT_GT(phondata.size(), 8u);
+  const std::vector<std::string> dirs = {
+      broken("k", "k-empty-phontab", "espeak-ng-data/phontab", 0),
+      broken("k", "k-empty-phonindex", "espeak-ng-data/phonindex", 0),
+      broken("k", "k-empty-phondata", "espeak-ng-data/phondata", 0),
+      broken("k", "k-empty-intonations", "espeak-ng-data/intonations", 0),
+      with_content("k", "k-version", "espeak-ng-data/phondata",
+                   phondata.substr(0, 1) + "\x49" + phondata.substr(2)),
+      with_content("k", "k-rate", "espeak-ng-data/phondata",
+                   phondata.substr(0, 4) + std::string("\x80\x3E\0\0", 4) + phondata.substr(8)),
+  };
+  std::string input;
+  for (const std::string& dir : dirs) input += tts_frame(tts_request(kKokoro, dir, 0, "Hello world."));
+  input += tts_frame(tts_request(kKokoro, kokoro_dir(), 0, "Hello world.")) +
+           tts_frame(tts_request(kKokoro, dirs[0], 0, "Hello world."));
+  ChildResult r = run_child({helper_path()}, input);
+  EXPECT_EQ(r.exit_code, 0) << r.err;
+  EXPECT_EQ(r.signal, 0);
+  std::vector<TtsReply> replies = parse_tts_replies(r.out);
+  ASSERT_EQ(replies.size(), dirs.size() + 2);
+  for (size_t i = 0; i < dirs.size(); ++i) {
+    EXPECT_EQ(replies[i].payload, "Could not load the local speech model from " + dirs[i]);
+  }
+  EXPECT_EQ(replies[dirs.size()].status, 0);
+  EXPECT_EQ(replies.back().status, 0);
+  EXPECT_EQ(replies.back().payload, replies[dirs.size()].payload);
 }
 
 // What still ends the process: a failure the runtime only finds by reading

@@ -364,8 +364,18 @@ void SherpaOnnxDestroyOnlineStreamResultJson(const char* json) {
   delete[] json;
 }
 
-const SherpaOnnxWave* SherpaOnnxReadWave(const char*) { return nullptr; }
-void SherpaOnnxFreeWave(const SherpaOnnxWave*) {}
+const SherpaOnnxWave* SherpaOnnxReadWave(const char*) {
+  if (!fake().wave_samples.has_value()) return nullptr;
+  const std::vector<float>& samples = *fake().wave_samples;
+  ++fake().live_waves;
+  return new SherpaOnnxWave{samples.data(), fake().wave_rate, static_cast<int32_t>(samples.size())};
+}
+
+void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
+  if (wave == nullptr) return;
+  --fake().live_waves;
+  delete wave;
+}
 const char* SherpaOnnxGetVersionStr(void) { return "fake"; }
 
 }  // extern "C"

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "runtime/sherpa_abi.h"
+#include "support/child_process.h"
+#include "support/placeholder_models.h"
 
 namespace velmora_corvane_tts::testing {
 
@@ -90,6 +93,12 @@ struct FakeRuntime {
   int live_streams = 0;
   int live_results = 0;
   size_t samples_accepted = 0;
+
+  // ---- WAV files --------------------------------------------------------------
+  // Every path reads as this wave; none when absent.
+  std::optional<std::vector<float>> wave_samples;
+  int32_t wave_rate = 16000;
+  int live_waves = 0;
 };
 
 // The fake's state; reset_fake() restores the defaults.
@@ -107,7 +116,33 @@ class FakeRuntimeTest : public ::testing::Test {
     EXPECT_EQ(fake().live_recognizers, 0) << "a recogniser leaked";
     EXPECT_EQ(fake().live_streams, 0) << "a stream leaked";
     EXPECT_EQ(fake().live_results, 0) << "a result leaked";
+    EXPECT_EQ(fake().live_waves, 0) << "a wave leaked";
+    EXPECT_EQ(fake().faults, std::vector<std::string>()) << "the runtime was misused";
   }
+};
+
+// A FakeRuntimeTest whose working directory is a scratch directory holding
+// placeholder synthesis models (support/placeholder_models.h) in itself and
+// in "m", "m/k", "m/a", "a" and "b", so that engines can be created from
+// short relative directories, the empty one included.
+class FakeModelsTest : public FakeRuntimeTest {
+ protected:
+  void SetUp() override {
+    FakeRuntimeTest::SetUp();
+    for (const char* dir : {"", "/m", "/m/k", "/m/a", "/a", "/b"}) {
+      write_placeholder_models(scratch_.path() + dir);
+    }
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(scratch_.path());
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous_);
+    FakeRuntimeTest::TearDown();
+  }
+
+ private:
+  TempDir scratch_;
+  std::filesystem::path previous_;
 };
 
 }  // namespace velmora_corvane_tts::testing

@@ -50,11 +50,16 @@ TEST(RuntimeLifetime, SynthesisLoadsSwapsAndFailsWithEveryHandleReleasedOnce) {
   make_tts_model("supertonic", s);
   fs::copy(k, bad, fs::copy_options::recursive);
   std::ofstream(bad + "/model.int8.onnx", std::ios::trunc) << "not a model";
+  // Once a Kokoro engine has loaded, espeak-ng's data is the runtime's to
+  // check: it refuses a directory without all of it.
+  const std::string no_data = root.path() + "/no-data";
+  fs::copy(k, no_data, fs::copy_options::recursive);
+  fs::remove(no_data + "/espeak-ng-data/intonations");
   const char* kokoro = "kokoro-82m-v1.1-int8";
   const char* supertonic = "supertonic-3-int8";
   std::string input = tts_frame(tts_request(kokoro, k, 0, ".")) +
                       tts_frame(tts_request(supertonic, s, 0, "Hello world.")) +
-                      tts_frame(tts_request(kokoro, root.path() + "/missing", 0, ".")) +
+                      tts_frame(tts_request(kokoro, no_data, 0, ".")) +
                       tts_frame(tts_request(supertonic, s + "/", 0, ".")) +
                       tts_frame(tts_request(kokoro, bad, 0, ".")) +
                       tts_frame(tts_request(supertonic, s, 0, std::string(1, '\0'))) +
@@ -74,7 +79,7 @@ TEST(RuntimeLifetime, SynthesisLoadsSwapsAndFailsWithEveryHandleReleasedOnce) {
                                  "engine+ 1", "audio+ 1 on engine 1", "audio- 1",
                                  "engine+ 2", "engine- 1",  // the new engine first
                                  "audio+ 2 on engine 2", "audio- 2",
-                                 "engine null",  // a missing directory; engine 2 stays
+                                 "engine null",  // espeak-ng data missing; engine 2 stays
                                  "audio+ 3 on engine 2", "audio- 3",
                                  "engine throws",  // a corrupt model file; engine 2 stays
                                  "audio null",     // nothing left to speak

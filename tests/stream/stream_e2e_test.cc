@@ -303,24 +303,32 @@ TEST_F(StreamMode, RuntimeExceptionsAreAnsweredAndTheServiceGoesOn) {
                      final_reply(2, "LOW")}));
 }
 
-TEST_F(StreamMode, ADecodeThatThrowsGivesEmptyTranscripts) {
+TEST_F(StreamMode, ADecodeThatThrowsIsAnsweredAndClosesTheRecording) {
   TempDir scratch;
   if (!link_unpatched_real_model(scratch.path())) {
     GTEST_SKIP() << "the real model with its unpatched encoder is not beside the source tree";
   }
-  // Every recording's first decode step throws; the recogniser is reused and
-  // the service outlives all of them.
+  // Every recording's first decode step throws (at 0.5 s): that request
+  // gets the Error, and the recording is closed, so the rest of its audio is
+  // ignored and its Finish finds no stream. The service outlives them all.
+  const std::string failed = "The streaming voice runtime could not decode this recording";
+  const std::string closed = "The streaming voice runtime has no open stream for this recording";
   std::string input;
   for (uint64_t id = 1; id <= 2; ++id) {
     input += open_frame(id, scratch.path()) + audio_frames(id, audio("low-high")) + finish_frame(id);
   }
-  ChildResult r = serve(input + open_frame(3, model()) + audio_frames(3, audio("low")) +
-                        finish_frame(3));
+  // A Finish that comes before the first decode step makes that step.
+  input += open_frame(3, scratch.path()) + frame(1, 3, audio("low-high").substr(0, 16000)) +
+           finish_frame(3);
+  ChildResult r = serve(input + open_frame(4, model()) + audio_frames(4, audio("low")) +
+                        finish_frame(4));
   EXPECT_EQ(r.exit_code, 0) << r.err;
   EXPECT_EQ(r.signal, 0);
-  EXPECT_EQ(parse_replies(r.out),
-            (Replies{opened(1), final_reply(1, ""), opened(2), final_reply(2, ""), opened(3),
-                     partial(3, "LOW"), final_reply(3, "LOW")}));
+  std::vector<Reply> replies = parse_replies(r.out);
+  EXPECT_EQ(replies, (Replies{opened(1), error_reply(1, failed), error_reply(1, closed), opened(2),
+                              error_reply(2, failed), error_reply(2, closed), opened(3),
+                              error_reply(3, failed), opened(4), partial(4, "LOW"),
+                              final_reply(4, "LOW")}));
 }
 
 TEST_F(StreamMode, ModeSelection) {

@@ -134,6 +134,24 @@ int run_shell(const std::string& command) {
   return WEXITSTATUS(status);
 }
 
+std::vector<std::string> unprivileged(const std::vector<std::string>& argv, std::string* why) {
+  if (geteuid() != 0) return argv;
+  std::vector<std::string> dropped = {"/usr/bin/setpriv", "--reuid=nobody", "--regid=nogroup",
+                                      "--clear-groups"};
+  dropped.insert(dropped.end(), argv.begin(), argv.end());
+  if (access(dropped[0].c_str(), X_OK) != 0) {
+    *why = "the tests run as root, and util-linux's setpriv is not there to drop to nobody";
+    return {};
+  }
+  // An empty input ends any mode at once with status 0.
+  ChildResult probe = run_child(dropped, "");
+  if (probe.exit_code != 0) {
+    *why = "the tests run as root, and nobody cannot run " + argv[0] + ": " + probe.err;
+    return {};
+  }
+  return dropped;
+}
+
 void make_tts_model(const std::string& kind, const std::string& dir,
                     const std::string& extra_args) {
   std::string command = "/usr/bin/python3 '" + source_dir() + "/tests/fixtures/make_tts_model.py' " +

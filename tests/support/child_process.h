@@ -49,6 +49,14 @@ class TempDir {
 // Runs a command through /bin/sh; returns its exit status (-1 on failure to start).
 int run_shell(const std::string& command);
 
+// `argv` run as a user who cannot read a file of mode 000: unchanged when
+// this process is not root; as "nobody" through util-linux's setpriv when it
+// is. Empty, with the reason in `why`, when that cannot be done (no setpriv,
+// or the program, its libraries or the working directory are out of that
+// user's reach). Files the program must read then need to be readable by
+// others, and their directories searchable.
+std::vector<std::string> unprivileged(const std::vector<std::string>& argv, std::string* why);
+
 // Generates a synthetic synthesis model ("kokoro" or "supertonic") into
 // `dir` with extra generator arguments. Fails the current test on error.
 void make_tts_model(const std::string& kind, const std::string& dir,

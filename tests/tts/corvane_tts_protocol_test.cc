@@ -77,6 +77,20 @@ TEST(ParseRequest, FieldTypesFollowTheRecord) {
             "parse: invalid value: integer `2147483648`, expected i32 at line 1 column 68");
   EXPECT_EQ(check(body("sid", "-2147483649")),
             "parse: invalid value: integer `-2147483649`, expected i32 at line 1 column 69");
+  // Integers beyond 64 bits are integers too, shown as written.
+  EXPECT_EQ(check(body("sid", "18446744073709551616")),
+            "parse: invalid value: integer `18446744073709551616`, expected i32 at line 1 column "
+            "78");
+  EXPECT_EQ(check(body("sid", "-9223372036854775809")),
+            "parse: invalid value: integer `-9223372036854775809`, expected i32 at line 1 column "
+            "78");
+  EXPECT_EQ(check(R"(["kokoro-82m-v1.1-int8","/m",100000000000000000000,"en",1.0,"Hi"])"),
+            "parse: invalid value: integer `100000000000000000000`, expected i32 at line 1 "
+            "column 50");
+  EXPECT_EQ(check(body("text", "-18446744073709551616")),
+            "parse: invalid type: integer `-18446744073709551616`, expected a string at line 1 "
+            "column 116");
+  EXPECT_EQ(parse_request(body("speed", "100000000000000000000")).value().speed, 1e20f);
   EXPECT_EQ(check(body("sid", "1e2")),
             "parse: invalid type: floating point `100.0`, expected i32 at line 1 column 61");
   EXPECT_EQ(check(body("sid", "-2147483648")), "The selected local voice is invalid");

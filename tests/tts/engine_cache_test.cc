@@ -13,17 +13,17 @@ using testing::fake;
 constexpr const char* kKokoro = "kokoro-82m-v1.1-int8";
 constexpr const char* kSupertonic = "supertonic-3-int8";
 
-class EngineCacheTest : public testing::FakeRuntimeTest {};
+class EngineCacheTest : public testing::FakeModelsTest {};
 
 TEST_F(EngineCacheTest, KokoroConfigurationJoinsEveryFileOntoTheDirectory) {
-  ASSERT_TRUE(create_engine(kKokoro, "/m").ok());
+  ASSERT_TRUE(create_engine(kKokoro, "m").ok());
   const auto& c = fake().creates.at(0);
-  EXPECT_EQ(c.kokoro_model, "/m/model.int8.onnx");
-  EXPECT_EQ(c.kokoro_voices, "/m/voices.bin");
-  EXPECT_EQ(c.kokoro_tokens, "/m/tokens.txt");
-  EXPECT_EQ(c.kokoro_data_dir, "/m/espeak-ng-data");
-  EXPECT_EQ(c.kokoro_dict_dir, "/m/dict");
-  EXPECT_EQ(c.kokoro_lexicon, "/m/lexicon-us-en.txt,/m/lexicon-zh.txt");
+  EXPECT_EQ(c.kokoro_model, "m/model.int8.onnx");
+  EXPECT_EQ(c.kokoro_voices, "m/voices.bin");
+  EXPECT_EQ(c.kokoro_tokens, "m/tokens.txt");
+  EXPECT_EQ(c.kokoro_data_dir, "m/espeak-ng-data");
+  EXPECT_EQ(c.kokoro_dict_dir, "m/dict");
+  EXPECT_EQ(c.kokoro_lexicon, "m/lexicon-us-en.txt,m/lexicon-zh.txt");
   EXPECT_EQ(c.kokoro_lang, std::nullopt);
   EXPECT_EQ(c.raw.model.kokoro.length_scale, 1.0f);
   EXPECT_EQ(c.raw.model.num_threads, 2);
@@ -44,13 +44,13 @@ TEST_F(EngineCacheTest, KokoroConfigurationJoinsEveryFileOntoTheDirectory) {
 }
 
 TEST_F(EngineCacheTest, SupertonicConfigurationFillsItsSevenFilesInRecordOrder) {
-  ASSERT_TRUE(create_engine(kSupertonic, "/m/").ok());
+  ASSERT_TRUE(create_engine(kSupertonic, "m/").ok());
   const auto& c = fake().creates.at(0);
   std::vector<std::optional<std::string>> want = {
-      "/m/duration_predictor.int8.onnx", "/m/text_encoder.int8.onnx",
-      "/m/vector_estimator.int8.onnx",   "/m/vocoder.int8.onnx",
-      "/m/tts.json",                     "/m/unicode_indexer.bin",
-      "/m/voice.bin"};
+      "m/duration_predictor.int8.onnx", "m/text_encoder.int8.onnx",
+      "m/vector_estimator.int8.onnx",   "m/vocoder.int8.onnx",
+      "m/tts.json",                     "m/unicode_indexer.bin",
+      "m/voice.bin"};
   EXPECT_EQ(c.supertonic, want);
   EXPECT_EQ(c.kokoro_model, std::nullopt);
   EXPECT_EQ(c.kokoro_lexicon, std::nullopt);
@@ -67,12 +67,12 @@ TEST_F(EngineCacheTest, EmptyDirectoryPassesBareFileNamesAndNamesNothingOnFailur
 }
 
 TEST_F(EngineCacheTest, LoadFailuresAnswerWithTheDirectoryAsReceived) {
-  EXPECT_EQ(create_engine("other", "/m").error().message(), "Unsupported local speech model");
+  EXPECT_EQ(create_engine("other", "m").error().message(), "Unsupported local speech model");
   EXPECT_TRUE(fake().creates.empty());
 
   fake().create_throws = true;
-  EXPECT_EQ(create_engine(kKokoro, "/x//y").error().message(),
-            "Could not load the local speech model from /x//y");
+  EXPECT_EQ(create_engine(kKokoro, "m//k").error().message(),
+            "Could not load the local speech model from m//k");
 
   // A directory with a NUL cannot be handed over; the runtime is not called.
   fake().create_throws = false;
@@ -84,7 +84,7 @@ TEST_F(EngineCacheTest, LoadFailuresAnswerWithTheDirectoryAsReceived) {
 
 TEST_F(EngineCacheTest, EqualDirectorySpellingsReuseTheEngine) {
   EngineCache cache;
-  for (const char* dir : {"/m/k", "/m/k/", "/m//k", "/m/./k"}) {
+  for (const char* dir : {"m/k", "m/k/", "m//k", "m/./k"}) {
     ASSERT_TRUE(cache.acquire(kKokoro, dir).ok()) << dir;
   }
   EXPECT_EQ(fake().engines_created, 1);
@@ -97,8 +97,8 @@ TEST_F(EngineCacheTest, UnequalSpellingsAndOtherModelsReloadNewBeforeOld) {
   ASSERT_TRUE(cache.acquire(kKokoro, "m/k").ok());
   ASSERT_TRUE(cache.acquire(kKokoro, "./m/k").ok());
   ASSERT_TRUE(cache.acquire(kSupertonic, "./m/k").ok());
-  ASSERT_TRUE(cache.acquire(kSupertonic, "/m/a/../k").ok());
-  ASSERT_TRUE(cache.acquire(kSupertonic, "/m/k").ok());
+  ASSERT_TRUE(cache.acquire(kSupertonic, "m/a/../k").ok());
+  ASSERT_TRUE(cache.acquire(kSupertonic, "m/k").ok());
   cache.clear();
   EXPECT_EQ(fake().events,
             (std::vector<std::string>{"create 1", "create 2", "destroy 1", "create 3", "destroy 2",
@@ -108,18 +108,18 @@ TEST_F(EngineCacheTest, UnequalSpellingsAndOtherModelsReloadNewBeforeOld) {
 
 TEST_F(EngineCacheTest, FailedLoadKeepsTheCachedEngine) {
   EngineCache cache;
-  auto a = cache.acquire(kKokoro, "/a");
+  auto a = cache.acquire(kKokoro, "a");
   ASSERT_TRUE(a.ok());
   const runtime::OfflineTts* engine_a = a.value();
 
   fake().create_returns_null = true;
-  auto b = cache.acquire(kSupertonic, "/b");
+  auto b = cache.acquire(kSupertonic, "b");
   ASSERT_FALSE(b.ok());
-  EXPECT_EQ(b.error().message(), "Could not load the local speech model from /b");
+  EXPECT_EQ(b.error().message(), "Could not load the local speech model from b");
   fake().create_throws = true;
-  EXPECT_FALSE(cache.acquire(kSupertonic, "/b").ok());
+  EXPECT_FALSE(cache.acquire(kSupertonic, "b").ok());
 
-  auto again = cache.acquire(kKokoro, "/a/");
+  auto again = cache.acquire(kKokoro, "a/");
   ASSERT_TRUE(again.ok());
   EXPECT_EQ(again.value(), engine_a);
   EXPECT_EQ(fake().engines_created, 1);
@@ -129,10 +129,10 @@ TEST_F(EngineCacheTest, FailedLoadKeepsTheCachedEngine) {
 TEST_F(EngineCacheTest, FailedLoadOnAnEmptyCacheTriesAgainNextTime) {
   EngineCache cache;
   fake().create_returns_null = true;
-  EXPECT_FALSE(cache.acquire(kKokoro, "/a").ok());
+  EXPECT_FALSE(cache.acquire(kKokoro, "a").ok());
   EXPECT_TRUE(cache.empty());
   fake().create_returns_null = false;
-  EXPECT_TRUE(cache.acquire(kKokoro, "/a").ok());
+  EXPECT_TRUE(cache.acquire(kKokoro, "a").ok());
   EXPECT_EQ(fake().creates.size(), 2u);
 }
 

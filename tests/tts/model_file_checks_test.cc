@@ -1,7 +1,9 @@
-// Model files whose size shows that the real runtime would end the whole
-// process while loading them are answered as a load failure before the
-// runtime is called; every file the runtime might accept still reaches it.
-// The fake runtime counts the create calls.
+// Model files that the real runtime would fail on, or end the whole process
+// over, are answered as a load failure before the runtime is called: a file
+// it reads that is not there (unreadable files and espeak-ng's data are
+// tested end to end), and files whose size shows what the runtime would do.
+// Every file the runtime might accept still reaches it. The fake runtime
+// counts the create calls.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +26,7 @@ constexpr const char* kSupertonic = "supertonic-3-int8";
 
 class ModelFileChecks : public testing::FakeRuntimeTest {
  protected:
+  ModelFileChecks() { testing::write_placeholder_models(dir_.path()); }
 
   void write(const std::string& name, const std::string& bytes) {
     std::ofstream(dir_.path() + "/" + name, std::ios::binary | std::ios::trunc) << bytes;
@@ -50,8 +53,28 @@ class ModelFileChecks : public testing::FakeRuntimeTest {
   testing::TempDir dir_;
 };
 
+TEST_F(ModelFileChecks, EveryFileTheRuntimeReadsMustBeThere) {
+  const std::vector<std::pair<const char*, std::vector<std::string>>> needs = {
+      {kKokoro,
+       {"model.int8.onnx", "voices.bin", "tokens.txt", "lexicon-us-en.txt", "lexicon-zh.txt",
+        "espeak-ng-data/phontab", "espeak-ng-data/phonindex", "espeak-ng-data/phondata",
+        "espeak-ng-data/intonations"}},
+      {kSupertonic,
+       {"duration_predictor.int8.onnx", "text_encoder.int8.onnx", "vector_estimator.int8.onnx",
+        "vocoder.int8.onnx", "tts.json", "unicode_indexer.bin", "voice.bin"}}};
+  for (const auto& [model, files] : needs) {
+    EXPECT_TRUE(reaches_runtime(model)) << "without dict/ and the rest of espeak-ng's data";
+    for (const std::string& file : files) {
+      std::filesystem::remove(dir_.path() + "/" + file);
+      std::filesystem::create_directory(dir_.path() + "/" + file);  // no regular file there
+      EXPECT_FALSE(reaches_runtime(model)) << file;
+      std::filesystem::remove(dir_.path() + "/" + file);
+      testing::write_placeholder_models(dir_.path());
+    }
+  }
+}
+
 TEST_F(ModelFileChecks, KokoroVoicesMustBeWholeFloats) {
-  EXPECT_TRUE(reaches_runtime(kKokoro)) << "a missing voices.bin is the runtime's to report";
   write("voices.bin", "");
   EXPECT_FALSE(reaches_runtime(kKokoro));
   for (size_t size : {1u, 2u, 3u, 12238u, 12241u}) {
@@ -66,7 +89,6 @@ TEST_F(ModelFileChecks, KokoroVoicesMustBeWholeFloats) {
 }
 
 TEST_F(ModelFileChecks, SupertonicIndexerMustBeWholeInt32s) {
-  write_voice({10, 1, 2, 10, 1, 1}, 30);
   EXPECT_TRUE(reaches_runtime(kSupertonic));
   write("unicode_indexer.bin", "");
   EXPECT_FALSE(reaches_runtime(kSupertonic));
@@ -77,7 +99,6 @@ TEST_F(ModelFileChecks, SupertonicIndexerMustBeWholeInt32s) {
 }
 
 TEST_F(ModelFileChecks, SupertonicVoiceStyleMustMatchItsHeader) {
-  write("unicode_indexer.bin", std::string(512, 'i'));
   write_voice({10, 1, 2, 10, 1, 1}, 30);  // 48 + 4 * (20 + 10) = 168 bytes
   EXPECT_TRUE(reaches_runtime(kSupertonic));
   write_voice({5, 1, 2, 5, 2, 2}, 30);  // other dimensions, same size: consistent

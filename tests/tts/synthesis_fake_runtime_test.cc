@@ -17,7 +17,7 @@ using testing::fake;
 LocalTtsRequest request(std::string model, float speed = 1.0f, std::string text = "Hi") {
   LocalTtsRequest r;
   r.model_id = std::move(model);
-  r.model_dir = "/m";
+  r.model_dir = "m";
   r.sid = 2;
   r.language = "en";
   r.speed = speed;
@@ -25,7 +25,7 @@ LocalTtsRequest request(std::string model, float speed = 1.0f, std::string text 
   return r;
 }
 
-class SynthesisTest : public testing::FakeRuntimeTest {
+class SynthesisTest : public testing::FakeModelsTest {
  protected:
 
   Result<WavBytes> run(const LocalTtsRequest& r) {
