@@ -37,25 +37,15 @@ std::string describe_os_error(int error);
 // ending the process.
 void ignore_broken_pipe_signal();
 
-// Lets memory that is freed be used again by the next allocation instead of
-// going back to the system at once: blocks of up to 32 MiB come from the
-// heap rather than from mappings of their own, and up to 64 MiB of free heap
-// stays mapped. The speech runtime allocates and frees large buffers on
-// every call (tens of megabytes for a long text), and a fresh mapping costs a
-// page fault on every page it touches. Call once, before anything allocates
-// much. The peak stays the same; what stays mapped after a request is at most
-// that request's peak.
+// Keeps memory that is freed for the next allocation instead of giving it
+// back to the system: every block comes from the heap, none from a mapping of
+// its own, and up to 256 MiB of free heap stays mapped. The speech runtime
+// allocates and frees large buffers on every call (over 50 MiB for a long
+// text), and memory that went back to the system costs a page fault on every
+// page the next call touches. What stays mapped after a request is at most the
+// peak of the largest request served so far. Call once, before anything
+// allocates much.
 void keep_freed_memory_for_reuse();
-
-// Chooses how large blocks are served for the work that follows. Reuse (what
-// keep_freed_memory_for_reuse sets up) makes repeated work of moderate size
-// fast, but buffers that grow step by step leave their earlier steps behind
-// in the heap, which raises the peak of one very large piece of work by about
-// the size of its biggest buffer. Fresh mappings (from 1 MiB up every block
-// gets a mapping of its own, returned when freed, and the free heap kept so
-// far is given back first) keep that peak where the work alone puts it, at
-// the price of a page fault on every page touched.
-void serve_large_blocks_from_fresh_mappings(bool fresh);
 
 // The standard input channel.
 Channel standard_input();

@@ -1,8 +1,6 @@
 #include "tts/synthesis.h"
 
 #include "common/json_record.h"
-#include "common/text.h"
-#include "platform/platform.h"
 #include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
@@ -36,13 +34,8 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
   return g;
 }
 
-void prepare_memory_for(const LocalTtsRequest& request) {
-  platform::serve_large_blocks_from_fresh_mappings(count_chars(request.text) > kFreshMappingChars);
-}
-
 Result<WavBytes> synthesize(const runtime::OfflineTts& engine,
                                         const LocalTtsRequest& request) {
-  prepare_memory_for(request);
   runtime::GenerationSettings settings = generation_settings(request);
   std::string text = runtime_text(request.text);
   auto audio = engine.generate(text, settings);

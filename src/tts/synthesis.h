@@ -24,16 +24,6 @@ std::string runtime_text(std::string_view text);
 // Per-request generation parameters for a catalogue model.
 runtime::GenerationSettings generation_settings(const LocalTtsRequest& request);
 
-// Texts of more characters than this are synthesised with fresh mappings for
-// large blocks (platform::serve_large_blocks_from_fresh_mappings), which
-// keeps the peak of a long text at the runtime's own plus the WAV file;
-// shorter ones reuse the memory earlier requests freed, which makes them
-// several times faster.
-inline constexpr size_t kFreshMappingChars = 2000;
-
-// Sets the allocator up for synthesising `request`'s text.
-void prepare_memory_for(const LocalTtsRequest& request);
-
 // Synthesises the request's text and encodes it as a WAV file. Messages:
 // "The local model could not synthesize this response" (no audio),
 // "The local model reported an invalid sample rate" (rate below 1),
