@@ -37,15 +37,26 @@ std::string describe_os_error(int error);
 // ending the process.
 void ignore_broken_pipe_signal();
 
-// Keeps memory that is freed for the next allocation instead of giving it
-// back to the system: every block comes from the heap, none from a mapping of
-// its own, and up to 256 MiB of free heap stays mapped. The speech runtime
-// allocates and frees large buffers on every call (over 50 MiB for a long
-// text), and memory that went back to the system costs a page fault on every
-// page the next call touches. What stays mapped after a request is at most the
-// peak of the largest request served so far. Call once, before anything
-// allocates much.
-void keep_freed_memory_for_reuse();
+// How the C library's allocator serves large blocks for the work that
+// follows. The speech runtime allocates and frees tens of megabytes on every
+// synthesis call (over 50 MiB for a long text), and memory that went back to
+// the system costs a page fault on every page the next call touches.
+enum class LargeBlocks {
+  // Blocks of up to 32 MiB come from the heap, and up to 64 MiB of free heap
+  // stays mapped: repeated work of moderate size faults nothing in.
+  kReuse,
+  // From 1 MiB up every block gets a mapping of its own, returned when it is
+  // freed, and the free heap kept so far is given back first: one very large
+  // piece of work peaks where the work alone puts it, at the price of a page
+  // fault on every page it touches.
+  kFresh,
+  // Every block comes from the heap, none from a mapping of its own, and up
+  // to 256 MiB of free heap stays mapped: very large work that recurs faults
+  // nothing in from its second run on. What stays mapped after it is the
+  // peak of the largest piece of work so far.
+  kKeepAll,
+};
+void serve_large_blocks(LargeBlocks how);
 
 // The standard input channel.
 Channel standard_input();

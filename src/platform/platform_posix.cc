@@ -53,30 +53,44 @@ std::string describe_os_error(int error) {
 void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
 
 namespace {
+constexpr int kReusedBlockLimit = 32 << 20;
+constexpr int kFreshBlockLimit = 1 << 20;
+constexpr int kKeptFreeHeap = 64 << 20;
 // More than the largest request leaves free (about 190 MiB for 10,000
 // characters of Supertonic); anything above it goes back to the system.
-constexpr int kKeptFreeHeap = 256 << 20;
+constexpr int kAllKeptFreeHeap = 256 << 20;
+// glibc's own default for the number of mappings it may hold.
+constexpr int kMappingsAllowed = 65536;
 }  // namespace
 
-void keep_freed_memory_for_reuse() {
+void serve_large_blocks(LargeBlocks how) {
 #if defined(__GLIBC__)
-  // No block gets a mapping of its own. A mapping is returned when its block
-  // is freed, and the next call's block of that size then faults in every
-  // page afresh (some 13 us a page on the virtual machines measured: 28,000
-  // faults, 0.36 s of CPU, for 10,000 characters of Supertonic). The mmap
-  // threshold alone cannot prevent it: glibc caps it at 32 MiB, and the
-  // runtime's joined audio and the copy it hands back are larger. The peak
-  // is what a plain program that builds the WAV reaches from its second long
-  // text on (glibc has then raised its own threshold to that cap and lays the
-  // buffers out alike); a process's first long text glibc alone serves from
-  // fresh mappings, lower (Kokoro, 10,000 characters: 57 against 81 MiB over
-  // the resting size), which the helper gives up for the texts that follow.
-  ::mallopt(M_MMAP_MAX, 0);
-  // Fixed values also turn off glibc's own adjustment of the trim threshold
-  // (twice the largest freed mapping), which gave the free heap back after
-  // every request: 1,000 characters took about 3 times as long as with the
-  // heap kept.
-  ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+  // Fixed values also turn off glibc's own adjustment of the thresholds
+  // (after a large block is freed), which was measured to leave most of a
+  // synthesis call's buffers on fresh mappings and to give the free heap back
+  // after every request: 1,000 characters took about 3 times as long.
+  switch (how) {
+    case LargeBlocks::kReuse:
+      ::mallopt(M_MMAP_MAX, kMappingsAllowed);
+      ::mallopt(M_MMAP_THRESHOLD, kReusedBlockLimit);
+      ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+      break;
+    case LargeBlocks::kFresh:
+      ::mallopt(M_MMAP_MAX, kMappingsAllowed);
+      ::mallopt(M_MMAP_THRESHOLD, kFreshBlockLimit);
+      ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+      ::malloc_trim(0);
+      break;
+    case LargeBlocks::kKeepAll:
+      // The mmap threshold alone cannot keep the largest blocks in the heap:
+      // glibc caps it at 32 MiB, and the runtime's joined audio and the copy
+      // it hands back are larger. No mappings at all can.
+      ::mallopt(M_MMAP_MAX, 0);
+      ::mallopt(M_TRIM_THRESHOLD, kAllKeptFreeHeap);
+      break;
+  }
+#else
+  (void)how;
 #endif
 }
 

@@ -1,6 +1,8 @@
 #include "tts/synthesis.h"
 
 #include "common/json_record.h"
+#include "common/text.h"
+#include "platform/platform.h"
 #include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
@@ -32,6 +34,17 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
     g.extra = "{}";
   }
   return g;
+}
+
+void MemoryPlan::prepare_for(std::string_view text) {
+  using platform::LargeBlocks;
+  if (count_chars(text) <= kLongTextChars) {
+    // After long texts every block already stays in the heap.
+    if (!long_text_served_) platform::serve_large_blocks(LargeBlocks::kReuse);
+    return;
+  }
+  platform::serve_large_blocks(long_text_served_ ? LargeBlocks::kKeepAll : LargeBlocks::kFresh);
+  long_text_served_ = true;
 }
 
 Result<WavBytes> synthesize(const runtime::OfflineTts& engine,

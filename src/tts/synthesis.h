@@ -24,6 +24,28 @@ std::string runtime_text(std::string_view text);
 // Per-request generation parameters for a catalogue model.
 runtime::GenerationSettings generation_settings(const LocalTtsRequest& request);
 
+// Sets the allocator up for each synthesis by the length of its text, over
+// the life of one service. Short texts reuse the memory earlier requests
+// freed, which makes them several times faster than fresh memory. The first
+// long text is served from fresh mappings, so that a helper that reads one
+// article aloud peaks where the runtime alone puts it (Kokoro, 10,000
+// characters: 59 MiB over the resting size, against 81 MiB from the heap).
+// A second long text shows that long texts recur: from then on every block
+// stays in the heap, which costs the memory of the largest text so far while
+// idle and makes every later long text fault nothing in (about 4 times
+// faster on the virtual machines measured, where a page fault costs 13 us).
+class MemoryPlan {
+ public:
+  // Texts of more characters than this are long.
+  static constexpr size_t kLongTextChars = 2000;
+
+  // Call before synthesising `text`.
+  void prepare_for(std::string_view text);
+
+ private:
+  bool long_text_served_ = false;
+};
+
 // Synthesises the request's text and encodes it as a WAV file. Messages:
 // "The local model could not synthesize this response" (no audio),
 // "The local model reported an invalid sample rate" (rate below 1),
