@@ -20,8 +20,8 @@ std::string read_text(Child& child) {
 }  // namespace
 
 BareSynthesis::BareSynthesis(const Config& config, const std::string& model_id,
-                             const std::string& model_dir)
-    : child_({config.bare, "tts", model_id, model_dir}, config.log_path) {}
+                             const std::string& model_dir, const std::string& allocator)
+    : child_({config.bare, "tts", model_id, model_dir, allocator}, config.log_path) {}
 
 double BareSynthesis::run(const std::string& text, std::string* wav) {
   std::string request;

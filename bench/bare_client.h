@@ -12,10 +12,13 @@
 
 namespace vct_bench {
 
-// generate + f32_mono_wave on one engine, loaded when constructed.
+// generate + f32_mono_wave on one engine, loaded when constructed, in a plain
+// program whose allocator is set up as `allocator` says ("default" or
+// "reuse", see bare_runner.cc).
 class BareSynthesis {
  public:
-  BareSynthesis(const Config& config, const std::string& model_id, const std::string& model_dir);
+  BareSynthesis(const Config& config, const std::string& model_id, const std::string& model_dir,
+                const std::string& allocator);
 
   // Seconds the calls took for `text`; the WAV goes to `wav` when given.
   double run(const std::string& text, std::string* wav = nullptr);

@@ -1,21 +1,26 @@
 // The speech runtime driven directly, with none of the helper around it, in
-// a child process of the same shape as the helper's: the benchmark process
+// a plain program as a user would write it (nothing of the helper's own
+// allocator handling) running as a child: the benchmark process
 // itself then runs no runtime threads that could compete with the process
 // it is timing. Every call is timed in here and only the figures (and, when
 // asked, the output for comparison) go back over the pipe, outside the time.
 //
-//   vct-bench-bare tts MODEL_ID MODEL_DIR
+//   vct-bench-bare tts MODEL_ID MODEL_DIR ALLOCATOR
+//     ALLOCATOR is "default" (glibc as it starts) or "reuse" (what a user
+//     tunes for repeated calls: mmap threshold 32 MiB, trim threshold 64 MiB)
 //     request: u32 text length, text, u8 flags (1: send the WAV back)
 //     reply:   u64 nanoseconds of generate + f32_mono_wave + releasing the
 //              runtime's audio, u32 WAV size, the WAV when asked for
 //
 //   vct-bench-bare stream MODEL_DIR THREADS AUDIO_F32
+//     (allocator as "reuse" above)
 //     request: u8 detail (1: also per-block figures)
 //     reply:   u64 nanoseconds of the session, u32 length + final transcript;
 //              with detail, u32 block count and per block u64 nanoseconds
 //              (accept, decode while ready, result) and u32 length + text
 //
 // All integers little-endian. The program ends at the end of its input.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,7 +36,6 @@
 #include "tts/engine_catalogue.h"
 #include "tts/synthesis.h"
 #include "tts/wave_encoding.h"
-#include "platform/platform.h"
 
 namespace vct = velmora_corvane_tts;
 using namespace vct_bench;
@@ -82,7 +86,6 @@ int serve_synthesis(const std::string& model_id, const std::string& model_dir) {
     if (!read_exact(request.text.data(), request.text.size()) || !read_exact(&flags, 1)) {
       die("bare runner: truncated request");
     }
-    vct::prepare_memory_for(request);
     Clock::time_point start = Clock::now();
     vct::WavBytes wav;
     {
@@ -218,18 +221,33 @@ int serve_recognition(const std::string& model_dir, int32_t threads,
   }
 }
 
+// What a user tunes glibc to for repeated calls: blocks of up to 32 MiB from
+// the heap, and up to 64 MiB of free heap kept mapped.
+void keep_freed_memory_as_users_do() {
+  ::mallopt(M_MMAP_THRESHOLD, 32 << 20);
+  ::mallopt(M_TRIM_THRESHOLD, 64 << 20);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  // The allocator set up as the helper sets it up.
-  vct::platform::keep_freed_memory_for_reuse();
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "tts" && argc == 4) return serve_synthesis(argv[2], argv[3]);
+  if (mode == "tts" && argc == 5) {
+    const std::string allocator = argv[4];
+    if (allocator == "reuse") {
+      keep_freed_memory_as_users_do();
+    } else if (allocator != "default") {
+      die("bare runner: unknown allocator setting " + allocator);
+    }
+    return serve_synthesis(argv[2], argv[3]);
+  }
   if (mode == "stream" && argc == 5) {
+    keep_freed_memory_as_users_do();
     return serve_recognition(argv[2], static_cast<int32_t>(std::atoi(argv[3])), argv[4]);
   }
   std::fprintf(stderr,
-               "usage: %s tts MODEL_ID MODEL_DIR | stream MODEL_DIR THREADS AUDIO_F32\n",
+               "usage: %s tts MODEL_ID MODEL_DIR default|reuse | "
+               "stream MODEL_DIR THREADS AUDIO_F32\n",
                argv[0]);
   return 2;
 }

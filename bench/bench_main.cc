@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
   // The kernels timed in this process run under the allocator settings the
   // helper uses; left alone, their speed would depend on what this process
   // happened to free before.
-  velmora_corvane_tts::platform::keep_freed_memory_for_reuse();
+  velmora_corvane_tts::platform::serve_large_blocks(velmora_corvane_tts::platform::LargeBlocks::kReuse);
   Config config;
   config.helper = VCT_BENCH_HELPER;
   config.floor = VCT_BENCH_FLOOR;

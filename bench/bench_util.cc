@@ -189,6 +189,10 @@ long proc_status_kib(pid_t pid, const char* field) {
   return 0;
 }
 
+void reset_peak_rss(pid_t pid) {
+  write_file("/proc/" + std::to_string(pid) + "/clear_refs", "5");
+}
+
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) die("cannot read " + path);

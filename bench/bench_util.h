@@ -77,6 +77,9 @@ class Child {
 
 // A field of /proc/{pid}/status in kiB ("VmRSS", "VmHWM"); 0 when absent.
 long proc_status_kib(pid_t pid, const char* field);
+// Lowers the peak resident set (VmHWM) of process `pid` to its current
+// resident set, so that the next reading is the peak from now on.
+void reset_peak_rss(pid_t pid);
 
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view bytes);

@@ -12,7 +12,6 @@
 
 #include "bench_config.h"
 #include "bench_text.h"
-#include "platform/platform.h"
 #include "rapidjson/memorystream.h"
 #include "rapidjson/reader.h"
 #include "tts/corvane_tts_protocol.h"
@@ -227,9 +226,6 @@ void request_parsing(const Config& config, Table& table) {
 }  // namespace
 
 void run_kernel_bench(const Config& config, Table& table) {
-  // The kernels are timed in steady state: their buffers reused, not mapped
-  // afresh (the synthesis section may have left long-text settings behind).
-  velmora_corvane_tts::platform::serve_large_blocks_from_fresh_mappings(false);
   wave_encoding(config, table);
   request_parsing(config, table);
 }

@@ -48,7 +48,7 @@ int run_smoke(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   vct::platform::ignore_broken_pipe_signal();
-  vct::platform::keep_freed_memory_for_reuse();
+  vct::platform::serve_large_blocks(vct::platform::LargeBlocks::kReuse);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 
   if (!args.empty() && args[0] == kSmokeOption) return run_smoke(args);

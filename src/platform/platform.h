@@ -37,25 +37,26 @@ std::string describe_os_error(int error);
 // ending the process.
 void ignore_broken_pipe_signal();
 
-// Lets memory that is freed be used again by the next allocation instead of
-// going back to the system at once: blocks of up to 32 MiB come from the
-// heap rather than from mappings of their own, and up to 64 MiB of free heap
-// stays mapped. The speech runtime allocates and frees large buffers on
-// every call (tens of megabytes for a long text), and a fresh mapping costs a
-// page fault on every page it touches. Call once, before anything allocates
-// much. The peak stays the same; what stays mapped after a request is at most
-// that request's peak.
-void keep_freed_memory_for_reuse();
-
-// Chooses how large blocks are served for the work that follows. Reuse (what
-// keep_freed_memory_for_reuse sets up) makes repeated work of moderate size
-// fast, but buffers that grow step by step leave their earlier steps behind
-// in the heap, which raises the peak of one very large piece of work by about
-// the size of its biggest buffer. Fresh mappings (from 1 MiB up every block
-// gets a mapping of its own, returned when freed, and the free heap kept so
-// far is given back first) keep that peak where the work alone puts it, at
-// the price of a page fault on every page touched.
-void serve_large_blocks_from_fresh_mappings(bool fresh);
+// How the C library's allocator serves large blocks for the work that
+// follows. The speech runtime allocates and frees tens of megabytes on every
+// synthesis call (over 50 MiB for a long text), and memory that went back to
+// the system costs a page fault on every page the next call touches.
+enum class LargeBlocks {
+  // Blocks of up to 32 MiB come from the heap, and up to 64 MiB of free heap
+  // stays mapped: repeated work of moderate size faults nothing in.
+  kReuse,
+  // From 1 MiB up every block gets a mapping of its own, returned when it is
+  // freed, and the free heap kept so far is given back first: one very large
+  // piece of work peaks where the work alone puts it, at the price of a page
+  // fault on every page it touches.
+  kFresh,
+  // Every block comes from the heap, none from a mapping of its own, and up
+  // to 256 MiB of free heap stays mapped: very large work that recurs faults
+  // nothing in from its second run on. What stays mapped after it is the
+  // peak of the largest piece of work so far.
+  kKeepAll,
+};
+void serve_large_blocks(LargeBlocks how);
 
 // The standard input channel.
 Channel standard_input();

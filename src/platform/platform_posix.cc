@@ -56,25 +56,41 @@ namespace {
 constexpr int kReusedBlockLimit = 32 << 20;
 constexpr int kFreshBlockLimit = 1 << 20;
 constexpr int kKeptFreeHeap = 64 << 20;
+// More than the largest request leaves free (about 190 MiB for 10,000
+// characters of Supertonic); anything above it goes back to the system.
+constexpr int kAllKeptFreeHeap = 256 << 20;
+// glibc's own default for the number of mappings it may hold.
+constexpr int kMappingsAllowed = 65536;
 }  // namespace
 
-void keep_freed_memory_for_reuse() {
+void serve_large_blocks(LargeBlocks how) {
 #if defined(__GLIBC__)
-  // Fixed values also turn off glibc's own adjustment of them, which starts
-  // only after a large block has been freed and was measured to leave most of
-  // a synthesis call's buffers on fresh mappings: 1,000 characters took about
-  // 2.5 times as long as with these values.
-  ::mallopt(M_MMAP_THRESHOLD, kReusedBlockLimit);
-  ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
-#endif
-}
-
-void serve_large_blocks_from_fresh_mappings(bool fresh) {
-#if defined(__GLIBC__)
-  ::mallopt(M_MMAP_THRESHOLD, fresh ? kFreshBlockLimit : kReusedBlockLimit);
-  if (fresh) ::malloc_trim(0);
+  // Fixed values also turn off glibc's own adjustment of the thresholds
+  // (after a large block is freed), which was measured to leave most of a
+  // synthesis call's buffers on fresh mappings and to give the free heap back
+  // after every request: 1,000 characters took about 3 times as long.
+  switch (how) {
+    case LargeBlocks::kReuse:
+      ::mallopt(M_MMAP_MAX, kMappingsAllowed);
+      ::mallopt(M_MMAP_THRESHOLD, kReusedBlockLimit);
+      ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+      break;
+    case LargeBlocks::kFresh:
+      ::mallopt(M_MMAP_MAX, kMappingsAllowed);
+      ::mallopt(M_MMAP_THRESHOLD, kFreshBlockLimit);
+      ::mallopt(M_TRIM_THRESHOLD, kKeptFreeHeap);
+      ::malloc_trim(0);
+      break;
+    case LargeBlocks::kKeepAll:
+      // The mmap threshold alone cannot keep the largest blocks in the heap:
+      // glibc caps it at 32 MiB, and the runtime's joined audio and the copy
+      // it hands back are larger. No mappings at all can.
+      ::mallopt(M_MMAP_MAX, 0);
+      ::mallopt(M_TRIM_THRESHOLD, kAllKeptFreeHeap);
+      break;
+  }
 #else
-  (void)fresh;
+  (void)how;
 #endif
 }
 

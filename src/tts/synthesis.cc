@@ -36,13 +36,19 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
   return g;
 }
 
-void prepare_memory_for(const LocalTtsRequest& request) {
-  platform::serve_large_blocks_from_fresh_mappings(count_chars(request.text) > kFreshMappingChars);
+void MemoryPlan::prepare_for(std::string_view text) {
+  using platform::LargeBlocks;
+  if (count_chars(text) <= kLongTextChars) {
+    // After long texts every block already stays in the heap.
+    if (!long_text_served_) platform::serve_large_blocks(LargeBlocks::kReuse);
+    return;
+  }
+  platform::serve_large_blocks(long_text_served_ ? LargeBlocks::kKeepAll : LargeBlocks::kFresh);
+  long_text_served_ = true;
 }
 
 Result<WavBytes> synthesize(const runtime::OfflineTts& engine,
                                         const LocalTtsRequest& request) {
-  prepare_memory_for(request);
   runtime::GenerationSettings settings = generation_settings(request);
   std::string text = runtime_text(request.text);
   auto audio = engine.generate(text, settings);

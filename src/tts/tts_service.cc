@@ -35,7 +35,7 @@ Status write_error(OutputStream& output, std::string_view message) {
 }
 
 // Handles one request body: parse, validate, load, synthesise.
-SynthesisReply handle_request(EngineCache& cache, std::string_view body) {
+SynthesisReply handle_request(EngineCache& cache, MemoryPlan& memory, std::string_view body) {
   auto request = parse_request(body);
   if (!request.ok()) return Error("Invalid request JSON: " + request.error().message());
   Status valid = validate_request(request.value());
@@ -43,10 +43,12 @@ SynthesisReply handle_request(EngineCache& cache, std::string_view body) {
   auto engine = cache.acquire(request.value().model_id, request.value().model_dir);
   if (!engine.ok()) return std::move(engine).error();
   if (engine.value() == nullptr) return Error("Speech model did not remain loaded");
+  memory.prepare_for(request.value().text);
   return synthesize(*engine.value(), request.value());
 }
 
 Status serve(InputStream& input, OutputStream& output, EngineCache& cache) {
+  MemoryPlan memory;
   for (;;) {
     std::array<uint8_t, 4> header{};
     auto first = input.read_byte();
@@ -68,7 +70,7 @@ Status serve(InputStream& input, OutputStream& output, EngineCache& cache) {
     Status read = input.read_exact({body.get(), length});
     if (!read.ok()) return Error("Could not read request: " + read.error().message());
     SynthesisReply reply =
-        handle_request(cache, {reinterpret_cast<const char*>(body.get()), length});
+        handle_request(cache, memory, {reinterpret_cast<const char*>(body.get()), length});
     Status written = write_response(output, reply);
     if (!written.ok()) return written;
   }

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -315,6 +316,21 @@ std::string InteractiveChild::receive(size_t n) {
     data.append(buffer, static_cast<size_t>(r));
   }
   return data;
+}
+
+long InteractiveChild::minor_faults() const {
+  std::ifstream in("/proc/" + std::to_string(pid_) + "/stat");
+  std::string stat;
+  std::getline(in, stat);
+  // "pid (name) state ppid ...": minflt is the 10th field, the 8th after the
+  // name, whose closing parenthesis is the last one on the line.
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return -1;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int i = 0; i < 8 && fields >> field; ++i) {
+  }
+  return fields ? std::atol(field.c_str()) : -1;
 }
 
 TtsReply InteractiveChild::receive_tts_reply() {

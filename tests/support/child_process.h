@@ -131,6 +131,9 @@ class InteractiveChild {
   // all of standard error and the exit status.
   ChildResult finish_with_output();
   int pid() const { return pid_; }
+  // Page faults the child has taken that needed no disk read, all its
+  // threads together (/proc); -1 when unreadable.
+  long minor_faults() const;
 
  private:
   TempDir scratch_;
