@@ -47,7 +47,7 @@ int run_smoke(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vct::platform::ignore_broken_pipe_signal();
+  vct::platform::prepare_standard_streams();
   vct::platform::keep_freed_memory_for_reuse();
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 
