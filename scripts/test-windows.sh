@@ -30,19 +30,21 @@ part "build (Linux test programs)" "$t"
 
 t=$(seconds)
 export WINEPREFIX="$root/build-windows/wine-prefix"
+mkdir -p "$WINEPREFIX"
 wineserver -p </dev/null >/dev/null 2>&1
 stop_wine() {
   exec 9>&- 2>/dev/null || true
   wineserver -k 2>/dev/null || true
 }
 trap stop_wine EXIT
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+if [ ! -f "$WINEPREFIX/.vct-ready" ]; then
   scripts/wine.sh wineboot -i </dev/null >/dev/null 2>&1
   # Without a display, ONNX Runtime's DXGI probe fails and says so on
   # standard error in every process that loads a model; Wine's 3D layer
   # without a renderer lets the probe succeed, as it does on Windows.
   scripts/wine.sh reg add 'HKCU\Software\Wine\Direct3D' /v renderer /d no3d /f \
     </dev/null >/dev/null 2>&1
+  touch "$WINEPREFIX/.vct-ready"
 fi
 keep="$(mktemp -u)"
 mkfifo "$keep"
