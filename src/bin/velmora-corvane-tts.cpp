@@ -47,7 +47,7 @@ int run_smoke(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  vct::platform::ignore_broken_pipe_signal();
+  vct::platform::prepare_standard_streams();
   vct::platform::serve_large_blocks(vct::platform::LargeBlocks::kReuse);
   std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
 

@@ -1,6 +1,7 @@
 // The few operating-system services the helper uses. Everything that touches
-// file descriptors, signals, errno texts or processor counts lives behind
-// this interface; a port to another system is a new implementation file.
+// file descriptors or handles, signals, error texts or processor counts lives
+// behind this interface; each system has its own implementation file
+// (platform_posix.cc, platform_windows.cc).
 #ifndef VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_
 #define VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_
 
@@ -12,30 +13,40 @@
 
 namespace velmora_corvane_tts::platform {
 
-// Handle of an open input or output channel (a file descriptor on POSIX).
+// Handle of an open input or output channel: a file descriptor on POSIX, a
+// HANDLE on Windows.
+#if defined(_WIN32)
+using Channel = void*;
+#else
 using Channel = int;
+#endif
 
 // Outcome of one read or write request: `count` bytes moved, or a non-zero
-// operating-system error number in `error`.
+// operating-system error number in `error` (errno on POSIX, GetLastError()
+// on Windows).
 struct TransferResult {
   size_t count = 0;
   int error = 0;
 };
 
 // One read request of at most `size` bytes. A count of 0 with no error is the
-// end of input. Requests that a signal interrupts are repeated.
+// end of input; on Windows a pipe whose writer has gone is the end of input
+// too. Requests that a signal interrupts are repeated.
 TransferResult read_some(Channel channel, void* buffer, size_t size);
 
 // One write request covering the buffers in order (a partial write is
 // possible). Requests that a signal interrupts are repeated.
 TransferResult write_some(Channel channel, std::span<const std::span<const uint8_t>> buffers);
 
-// "{system text} (os error {number})" for an operating-system error number.
+// "{system text} (os error {number})" for an operating-system error number;
+// the text is UTF-8 and ends without a line break.
 std::string describe_os_error(int error);
 
-// Makes a write to a pipe whose reader has gone fail with an error instead of
-// ending the process.
-void ignore_broken_pipe_signal();
+// Call first in main. Makes a write to a pipe whose reader has gone fail with
+// an error instead of ending the process (POSIX ignores SIGPIPE; Windows has
+// no such signal), and makes the C runtime's standard streams carry bytes
+// unchanged (Windows opens them in text mode).
+void prepare_standard_streams();
 
 // How the C library's allocator serves large blocks for the work that
 // follows. The speech runtime allocates and frees tens of megabytes on every
@@ -56,6 +67,8 @@ enum class LargeBlocks {
   // peak of the largest piece of work so far.
   kKeepAll,
 };
+// Does nothing on Windows, whose heap has no such settings (blocks from
+// about 512 KiB up always get mappings of their own).
 void serve_large_blocks(LargeBlocks how);
 
 // The standard input channel.
@@ -64,23 +77,27 @@ Channel standard_input();
 // Gives the caller a private channel to the process's original standard
 // output and points the standard output channel at standard error, so that
 // anything else in the process that prints cannot corrupt the caller's
-// output. Returns the private channel.
+// output. Returns the private channel. On Windows, a DLL's C runtime keeps
+// the standard output it found when the DLL was loaded: call this before the
+// speech runtime's DLLs load (they are delay-loaded at their first call).
 Channel take_standard_output();
 
 // Asks for a buffer of `bytes` on `channel` when it is a pipe, so that a
 // large reply (a WAV file of megabytes) crosses it with fewer wake-ups of
 // the reader and of the writer. Refusals and other kinds of channel leave it
-// as it is; nothing about what is written changes.
+// as it is; nothing about what is written changes. Does nothing on Windows,
+// where the creator of a pipe chooses its buffer.
 void widen_pipe(Channel channel, size_t bytes);
 
 // Writes `text` to standard error, ignoring failures.
 void write_standard_error(std::string_view text);
 
-// Number of processors online for this process, or 0 when unknown.
+// Number of processors this process may run on, or 0 when unknown.
 unsigned processors_online();
 
 // True when `path` names an existing regular file (links followed). A path
-// holding a NUL character names no file.
+// holding a NUL character names no file. Paths are UTF-8 (Windows converts
+// them to UTF-16; a path that is not valid UTF-8 names no file there).
 bool is_regular_file(const std::string& path);
 
 // What this process finds at `path` (links followed).

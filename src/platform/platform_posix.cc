@@ -50,7 +50,7 @@ std::string describe_os_error(int error) {
   return std::string(text) + " (os error " + std::to_string(error) + ")";
 }
 
-void ignore_broken_pipe_signal() { ::signal(SIGPIPE, SIG_IGN); }
+void prepare_standard_streams() { ::signal(SIGPIPE, SIG_IGN); }
 
 namespace {
 constexpr int kReusedBlockLimit = 32 << 20;

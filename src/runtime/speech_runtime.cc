@@ -5,23 +5,63 @@
 #include <cstring>
 #include <exception>
 #include <string_view>
+#include <type_traits>
 
 #include "common/text.h"
 #include "runtime/sherpa_abi.h"
+#if defined(_WIN32)
+#include "runtime/msvc_exception_guard.h"
+#endif
 
 namespace velmora_corvane_tts::runtime {
 namespace {
+
+#if defined(_WIN32)
+// The runtime's DLLs throw MSVC exceptions, which catch clauses here do not
+// see; the call goes through the guard that catches them. `call` makes the
+// runtime call and nothing else, as the guard requires.
+template <typename Fn>
+auto call_in_guard(Fn& call) -> Result<decltype(call())> {
+  using Value = decltype(call());
+  struct Frame {
+    Fn* call;
+    std::conditional_t<std::is_void_v<Value>, bool, Value> value{};
+  } frame{&call};
+  auto run = [](void* f) {
+    auto* self = static_cast<Frame*>(f);
+    if constexpr (std::is_void_v<Value>) {
+      (*self->call)();
+    } else {
+      self->value = (*self->call)();
+    }
+  };
+  std::string what;
+  if (!call_catching_msvc_exceptions(run, &frame, what)) {
+    // As the catch clauses below word it: no text when no std::exception.
+    return Error(what.empty() ? "the speech runtime failed" : "the speech runtime failed: " + what);
+  }
+  if constexpr (std::is_void_v<Value>) {
+    return Status();
+  } else {
+    return frame.value;
+  }
+}
+#endif
 
 // Runs `call`, turning anything the runtime throws into an Error.
 template <typename Fn>
 auto guarded(Fn&& call) -> Result<decltype(call())> {
   try {
+#if defined(_WIN32)
+    return call_in_guard(call);
+#else
     if constexpr (std::is_void_v<decltype(call())>) {
       call();
       return Status();
     } else {
       return call();
     }
+#endif
   } catch (const std::exception& e) {
     return Error(std::string("the speech runtime failed: ") + e.what());
   } catch (...) {

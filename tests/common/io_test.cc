@@ -1,46 +1,37 @@
 #include "common/io.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <thread>
+
+#include "support/test_channel.h"
 
 namespace velmora_corvane_tts {
 namespace {
 
-// A pipe whose write end is filled from a thread, byte by byte if asked.
-class Pipe {
+using testing::TestPipe;
+
+// A pipe whose write end is filled from a thread, byte by byte if asked,
+// and then closed.
+class FedPipe {
  public:
-  Pipe() { EXPECT_EQ(pipe(fds_), 0); }
-  ~Pipe() {
-    if (writer_.joinable()) writer_.join();
-    close(fds_[0]);
-    if (fds_[1] >= 0) close(fds_[1]);
-  }
-  int read_end() const { return fds_[0]; }
-  int write_end() const { return fds_[1]; }
-  void feed(std::string data, bool one_byte_at_a_time) {
-    int fd = fds_[1];
-    fds_[1] = -1;
-    writer_ = std::thread([fd, data, one_byte_at_a_time] {
-      size_t step = one_byte_at_a_time ? 1 : data.size();
-      for (size_t i = 0; i < data.size(); i += step) {
-        if (write(fd, data.data() + i, std::min(step, data.size() - i)) < 0) break;
-      }
-      close(fd);
+  FedPipe(std::string data, bool one_byte_at_a_time) : pipe_(testing::make_pipe()) {
+    writer_ = std::thread([this, data, one_byte_at_a_time] {
+      testing::write_to(pipe_.write.get(), data, one_byte_at_a_time ? 1 : 0);
+      pipe_.write.close();
     });
   }
+  ~FedPipe() { writer_.join(); }
+  platform::Channel read_end() const { return pipe_.read.get(); }
 
  private:
-  int fds_[2];
+  TestPipe pipe_;
   std::thread writer_;
 };
 
 TEST(InputStream, ReadsExactlyAcrossSmallWritesAndReportsTheEnd) {
   for (bool trickle : {false, true}) {
-    Pipe p;
-    std::string data = "abcdefghij";
-    p.feed(data, trickle);
+    FedPipe p("abcdefghij", trickle);
     InputStream in(p.read_end(), 4);  // smaller than the reads below
     auto b = in.read_byte();
     ASSERT_TRUE(b.ok());
@@ -59,43 +50,34 @@ TEST(InputStream, ReadsExactlyAcrossSmallWritesAndReportsTheEnd) {
 }
 
 TEST(InputStream, ReadFailureCarriesTheSystemDescription) {
-  InputStream in(-1);
+  InputStream in(testing::invalid_channel());
   auto b = in.read_byte();
   ASSERT_FALSE(b.ok());
-  EXPECT_EQ(b.error().message(), "Bad file descriptor (os error 9)");
+  EXPECT_TRUE(testing::IsInvalidChannelError(b.error().message()));
 }
 
 TEST(OutputStream, ClosedReaderGivesBrokenPipe) {
-  signal(SIGPIPE, SIG_IGN);
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  close(fds[0]);
-  OutputStream out(fds[1]);
+  TestPipe p = testing::make_pipe();
+  p.read.close();
+  OutputStream out(p.write.get());
   const uint8_t byte = 1;
   Status s = out.write_all({std::span<const uint8_t>(&byte, 1)});
   ASSERT_FALSE(s.ok());
-  EXPECT_EQ(s.error().message(), "Broken pipe (os error 32)");
-  close(fds[1]);
+  EXPECT_TRUE(testing::IsClosedPipeError(s.error().message()));
 }
 
 TEST(OutputStream, WritesAllPartsInOrderThroughPartialWrites) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
+  TestPipe p = testing::make_pipe();
   std::string big(1 << 20, 'x');
   big[0] = 'A';
   big.back() = 'Z';
   std::string got;
-  std::thread reader([&] {
-    char buf[4096];
-    ssize_t n;
-    while ((n = read(fds[0], buf, sizeof buf)) > 0) got.append(buf, static_cast<size_t>(n));
-  });
-  OutputStream out(fds[1]);
+  std::thread reader([&] { got = testing::read_to_end(p.read.get()); });
+  OutputStream out(p.write.get());
   const uint8_t head[3] = {'<', '-', '>'};
   Status s = out.write_all({head, {reinterpret_cast<const uint8_t*>(big.data()), big.size()}});
-  close(fds[1]);
+  p.write.close();
   reader.join();
-  close(fds[0]);
   ASSERT_TRUE(s.ok());
   EXPECT_EQ(got, "<->" + big);
 }

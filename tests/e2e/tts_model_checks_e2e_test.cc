@@ -209,6 +209,10 @@ TEST_F(ModelChecks, BrokenStreamingModelMetadataStillEndsTheProcess) {
   EXPECT_EQ(r.out, "");
   if (sanitized_build()) {
     EXPECT_NE(r.exit_code, 0);  // AddressSanitizer reports the SEGV and exits
+  } else if (helper_under_wine()) {
+    // An access violation ends a Windows process with status 0xC0000005, of
+    // which Wine passes on the low byte.
+    EXPECT_EQ(r.exit_code, 5);
   } else {
     EXPECT_EQ(r.signal, SIGSEGV);
   }

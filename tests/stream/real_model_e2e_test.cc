@@ -81,18 +81,12 @@ TEST(RealModel, StreamAndSmokeModesRecogniseSynthesisedSpeechAlike) {
   if (!fs::exists(model / "encoder.int8.onnx")) {
     GTEST_SKIP() << "the real streaming model is not beside the source tree";
   }
-  if (run_shell("command -v espeak-ng >/dev/null && command -v sox >/dev/null") != 0) {
-    GTEST_SKIP() << "espeak-ng and sox are needed to synthesise the test speech";
-  }
+  if (!can_speak()) GTEST_SKIP() << "espeak-ng and sox are needed to synthesise the test speech";
   TempDir scratch;
   std::vector<std::string> wavs;
   for (size_t i = 0; i < std::size(kSentences); ++i) {
-    std::string raw = scratch.path() + "/raw" + std::to_string(i) + ".wav";
     std::string wav = scratch.path() + "/s" + std::to_string(i) + ".wav";
-    std::string command = "espeak-ng -v en-us -s 150 -w " + shell_quote(raw) + " " +
-                          shell_quote(kSentences[i]) + " && sox -D " + shell_quote(raw) +
-                          " -r 16000 -c 1 -b 16 " + shell_quote(wav) + " pad 0.3 0.3";
-    ASSERT_EQ(run_shell(command), 0) << command;
+    speak(kSentences[i], wav);
     wavs.push_back(wav);
   }
 

@@ -90,6 +90,11 @@ TEST(TranscriptFromResult, AnyFaultGivesTheEmptyText) {
 
 // ---- create_recognizer and decode_available on the runtime --------------------
 
+// The models and audio come from the generators under tests/fixtures, Linux
+// programs that the Windows build of this test cannot start. The Windows
+// helper's end-to-end runs under Wine reach the same runtime calls.
+#if !defined(_WIN32)
+
 class RecognizerRuntime : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -213,6 +218,8 @@ TEST_F(RecognizerRuntime, ADecodeThatThrowsIsAFailureAndTheStreamIsDoneWith) {
     EXPECT_FALSE(stream.accept_waveform(16000, low_samples()).ok());
   }
 }
+
+#endif  // !_WIN32
 
 }  // namespace
 }  // namespace velmora_corvane_tts

@@ -1,11 +1,5 @@
 #include "stream_test_util.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <filesystem>
 #include <cerrno>
@@ -15,8 +9,6 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
-
-extern char** environ;
 
 namespace velmora_corvane_tts::testing {
 
@@ -32,6 +24,9 @@ std::string shell_quote(const std::string& text) {
   return out + "'";
 }
 
+// The generators and speech tools are Linux programs, and the Windows build
+// of the tests starts no processes (see child_process.cc).
+#if !defined(_WIN32)
 void make_stream_model(const std::string& dir, const std::string& extra_args) {
   std::string command = "/usr/bin/python3 " +
                         shell_quote(source_dir() + "/tests/fixtures/make_stream_model.py") + " " +
@@ -45,6 +40,7 @@ void make_stream_audio(const std::string& out, const std::string& args) {
                         shell_quote(out) + " " + args;
   ASSERT_EQ(run_shell(command), 0) << command;
 }
+#endif  // !_WIN32
 
 std::string real_model_dir() {
   return (std::filesystem::path(source_dir()) / ".." / "shared" / "realmodels" /
@@ -63,6 +59,20 @@ bool link_unpatched_real_model(const std::string& dir) {
   }
   return true;
 }
+
+#if !defined(_WIN32)
+bool can_speak() {
+  return run_shell("command -v espeak-ng >/dev/null && command -v sox >/dev/null") == 0;
+}
+
+void speak(const std::string& sentence, const std::string& wav) {
+  std::string raw = wav + ".espeak.wav";
+  std::string command = "espeak-ng -v en-us -s 150 -w " + shell_quote(raw) + " " +
+                        shell_quote(sentence) + " && sox -D " + shell_quote(raw) +
+                        " -r 16000 -c 1 -b 16 " + shell_quote(wav) + " pad 0.3 0.3";
+  ASSERT_EQ(run_shell(command), 0) << command;
+}
+#endif  // !_WIN32
 
 std::string read_file(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -139,6 +149,7 @@ std::vector<Reply> parse_replies(const std::string& out) {
   return replies;
 }
 
+#if !defined(_WIN32)
 std::optional<Reply> StreamChild::next_reply() {
   std::string header = child_.receive(13);
   if (header.size() != 13) return std::nullopt;
@@ -150,5 +161,7 @@ std::optional<Reply> StreamChild::next_reply() {
   if (r.payload.size() != length) return std::nullopt;
   return r;
 }
+
+#endif  // !_WIN32
 
 }  // namespace velmora_corvane_tts::testing

@@ -34,6 +34,12 @@ std::string real_model_dir();
 // False when that model is not beside the source tree.
 bool link_unpatched_real_model(const std::string& dir);
 
+// True when espeak-ng and sox, which speak() uses, are installed.
+bool can_speak();
+// Speaks `sentence` into a 16 kHz 16-bit mono WAV file at `wav`, with 0.3 s
+// of silence on each side. Fails the current test on error.
+void speak(const std::string& sentence, const std::string& wav);
+
 // Reads a whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 

@@ -1,9 +1,5 @@
 #include "stream/voice_stream_protocol.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <unistd.h>
-
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -14,6 +10,7 @@
 
 #include "stream_test_util.h"
 #include "support/child_process.h"
+#include "support/test_channel.h"
 
 namespace velmora_corvane_tts {
 namespace {
@@ -31,15 +28,14 @@ class FileInput {
   explicit FileInput(const std::string& bytes) {
     std::string path = dir_.path() + "/input";
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    stream_ = std::make_unique<InputStream>(fd_);
+    channel_ = std::make_unique<testing::OwnedChannel>(testing::open_for_reading(path));
+    stream_ = std::make_unique<InputStream>(channel_->get());
   }
-  ~FileInput() { ::close(fd_); }
   InputStream& stream() { return *stream_; }
 
  private:
   TempDir dir_;
-  int fd_ = -1;
+  std::unique_ptr<testing::OwnedChannel> channel_;
   std::unique_ptr<InputStream> stream_;
 };
 
@@ -48,16 +44,15 @@ class FileOutput {
  public:
   FileOutput()
       : path_(dir_.path() + "/output"),
-        fd_(::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)),
-        stream_(fd_) {}
-  ~FileOutput() { ::close(fd_); }
+        channel_(testing::create_for_writing(path_)),
+        stream_(channel_.get()) {}
   OutputStream& stream() { return stream_; }
   std::string contents() const { return read_file(path_); }
 
  private:
   TempDir dir_;
   std::string path_;
-  int fd_;
+  testing::OwnedChannel channel_;
   OutputStream stream_;
 };
 
@@ -195,15 +190,12 @@ TEST(WriteFrame, EmptyPayloadAndWideIdsRoundTrip) {
 }
 
 TEST(WriteFrame, AVanishedReaderIsAnError) {
-  ::signal(SIGPIPE, SIG_IGN);
-  int fds[2];
-  ASSERT_EQ(::pipe(fds), 0);
-  ::close(fds[0]);
-  OutputStream out(fds[1]);
+  testing::TestPipe p = testing::make_pipe();
+  p.read.close();
+  OutputStream out(p.write.get());
   Status s = write_frame(out, 1, 1, bytes("ok"));
-  ::close(fds[1]);
   ASSERT_FALSE(s.ok());
-  EXPECT_EQ(s.error().message(), "Broken pipe (os error 32)");
+  EXPECT_TRUE(testing::IsClosedPipeError(s.error().message()));
 }
 
 // ---- bytes_to_samples ---------------------------------------------------------

@@ -1,5 +1,8 @@
 #include "support/child_process.h"
 
+// The Windows build of the tests (unit tests run under Wine) starts no
+// processes: the parts that do are built on POSIX only.
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,6 +10,7 @@
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -15,13 +19,18 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 extern char** environ;
+#endif
 
 namespace velmora_corvane_tts::testing {
+
+#if !defined(_WIN32)
 
 ChildResult run_child(const std::vector<std::string>& argv, const std::string& input,
                       const ChildOptions& options) {
@@ -115,13 +124,34 @@ ChildResult run_child(const std::vector<std::string>& argv, const std::string& i
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
   return result;
 }
+#endif  // !_WIN32
 
-std::string helper_path() { return VCT_HELPER_PATH; }
+std::string helper_path() {
+  const char* wine = std::getenv("VCT_WINE_HELPER");
+  return wine != nullptr && *wine != '\0' ? wine : VCT_HELPER_PATH;
+}
+
+bool helper_under_wine() { return helper_path() != VCT_HELPER_PATH; }
+
+std::string native_helper_path() { return VCT_HELPER_PATH; }
+
+std::string broken_pipe_description() {
+  return helper_under_wine() ? "Pipe not connected. (os error 233)" : "Broken pipe (os error 32)";
+}
 std::string source_dir() { return VCT_SOURCE_DIR; }
 
 TempDir::TempDir() {
+#if defined(_WIN32)
+  std::random_device random;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    auto dir = std::filesystem::temp_directory_path() / ("vct-test-" + std::to_string(random()));
+    std::error_code ec;
+    if (std::filesystem::create_directory(dir, ec)) path_ = dir.string();
+  }
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "vct-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
 }
 
 TempDir::~TempDir() {
@@ -129,6 +159,7 @@ TempDir::~TempDir() {
   if (!path_.empty()) std::filesystem::remove_all(path_, ec);
 }
 
+#if !defined(_WIN32)
 int run_shell(const std::string& command) {
   int status = std::system(command.c_str());
   if (status == -1 || !WIFEXITED(status)) return -1;
@@ -159,6 +190,7 @@ void make_tts_model(const std::string& kind, const std::string& dir,
                         kind + " '" + dir + "' " + extra_args;
   ASSERT_EQ(run_shell(command), 0) << command;
 }
+#endif  // !_WIN32
 
 std::string le32(uint32_t v) {
   std::string s(4, '\0');
@@ -249,6 +281,7 @@ WavInfo wav_info(const std::string& wav) {
 
 }  // namespace velmora_corvane_tts::testing
 
+#if !defined(_WIN32)
 namespace velmora_corvane_tts::testing {
 
 InteractiveChild::InteractiveChild(const std::vector<std::string>& argv,
@@ -372,3 +405,4 @@ ChildResult InteractiveChild::finish_with_output() {
 }
 
 }  // namespace velmora_corvane_tts::testing
+#endif  // !_WIN32

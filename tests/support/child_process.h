@@ -27,8 +27,21 @@ struct ChildOptions {
 ChildResult run_child(const std::vector<std::string>& argv, const std::string& input,
                       const ChildOptions& options = {});
 
-// Path of the built helper binary.
+// Path of the built helper binary, or of the launcher named by the
+// environment variable VCT_WINE_HELPER: a program that runs the Windows
+// build of the helper under Wine with the arguments it is given.
 std::string helper_path();
+// True when VCT_WINE_HELPER names the helper. The few outcomes that differ
+// there are marked where they are checked.
+bool helper_under_wine();
+// The helper built beside the tests (the Linux one), whatever helper_path() is.
+std::string native_helper_path();
+
+// The description of a write to a pipe whose reader has gone, as the helper
+// reports it. Linux: EPIPE. The Windows helper gets ERROR_NO_DATA (232)
+// when its parent is a Windows process and ERROR_PIPE_NOT_CONNECTED (233)
+// under Wine, whose parent here is a Linux process; the text is Wine's.
+std::string broken_pipe_description();
 // Root of the source tree.
 std::string source_dir();
 

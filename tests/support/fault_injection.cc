@@ -16,6 +16,8 @@ bool sanitized_build() {
 #endif
 }
 
+bool slow_helper_starts() { return sanitized_build() || helper_under_wine(); }
+
 std::vector<ChildResult> run_prefixes(const std::vector<std::string>& argv,
                                       const std::string& input, const std::vector<size_t>& cuts) {
   std::vector<ChildResult> results(cuts.size());

@@ -13,9 +13,12 @@
 
 namespace velmora_corvane_tts::testing {
 
-// True in a build with AddressSanitizer, where each helper start costs
-// several times more and the cut tests sample fewer offsets.
+// True in a build with AddressSanitizer.
 bool sanitized_build();
+// True where each helper start costs several times more than a native one
+// (under AddressSanitizer; under Wine, where loading a model takes twice as
+// long too), so that the cut tests sample fewer offsets.
+bool slow_helper_starts();
 
 // Runs `argv` once for each prefix length in `cuts`, two children at a time;
 // results in the order of `cuts`.

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Cross-builds the helper for 64-bit Windows with mingw-w64:
+#   build-windows/velmora-corvane-tts.exe, with sherpa-onnx-c-api.dll and
+#   onnxruntime.dll beside it (what a Windows machine needs, no more), and the
+#   unit tests as .exe files (run them with scripts/test-windows.sh).
+# Installs what it needs first (scripts/bootstrap.sh --windows).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh --windows
+cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake >/dev/null
+nice -n 10 cmake --build build-windows -j2
