@@ -24,9 +24,15 @@ endif()
 set(VCT_INSTALLED_PROGRAMS velmora-corvane-tts)
 
 # The speech runtime as the build found it in SHERPA_DIR: installed as is.
-set(VCT_RUNTIME_LIBRARIES
-  "${SHERPA_DIR}/libsherpa-onnx-c-api.so"
-  "${SHERPA_DIR}/libonnxruntime.so")
+if(WIN32)
+  set(VCT_RUNTIME_LIBRARIES
+    "${SHERPA_DIR}/sherpa-onnx-c-api.dll"
+    "${SHERPA_DIR}/onnxruntime.dll")
+else()
+  set(VCT_RUNTIME_LIBRARIES
+    "${SHERPA_DIR}/libsherpa-onnx-c-api.so"
+    "${SHERPA_DIR}/libonnxruntime.so")
+endif()
 foreach(library IN LISTS VCT_RUNTIME_LIBRARIES)
   if(NOT EXISTS "${library}")
     message(FATAL_ERROR "${library} not found; run scripts/bootstrap.sh")
@@ -37,8 +43,10 @@ endforeach()
 # program in the build tree, and stays there; the installed copy is stripped
 # and names that file in its .gnu_debuglink section (a debugger finds it when
 # it is put beside the program or in the debugger's debug-file directory).
+# The Windows programs are stripped the same way (a .debug file beside the
+# .exe in the build tree).
 set(VCT_SPLIT_DEBUG OFF)
-if(CMAKE_OBJCOPY AND NOT WIN32 AND NOT APPLE)
+if(CMAKE_OBJCOPY AND NOT APPLE)
   set(VCT_SPLIT_DEBUG ON)
 endif()
 

@@ -30,8 +30,8 @@ class StreamServiceTest : public testing::FakeRuntimeTest {
 
   std::string open(uint64_t id, const std::string& language = "") const {
     return frame(0, id,
-                 R"({"model_id":"m","model_dir":")" + dir_.path() + R"(","language":")" +
-                     language + R"("})");
+                 R"({"model_id":"m","model_dir":)" + testing::json_string(dir_.path()) +
+                     R"(,"language":)" + testing::json_string(language) + "}");
   }
   // One block the fake hears as loud.
   static std::string loud(uint64_t id) {

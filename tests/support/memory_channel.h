@@ -1,9 +1,53 @@
-// Channels backed by memory files, for running the service loops inside a
-// test or fuzz process: an input that holds given bytes from its start, and
-// an output that can be read back afterwards. Both are real descriptors, so
-// the loops use exactly the reads and writes they use on pipes.
+// Channels backed by memory files (POSIX) or temporary files (Windows), for
+// running the service loops inside a test or fuzz process: an input that
+// holds given bytes from its start, and an output that can be read back
+// afterwards. Both are real channels (a descriptor, a handle), so the loops
+// use exactly the reads and writes they use on pipes.
 #ifndef VELMORA_CORVANE_TTS_TESTS_SUPPORT_MEMORY_CHANNEL_H_
 #define VELMORA_CORVANE_TTS_TESTS_SUPPORT_MEMORY_CHANNEL_H_
+
+#if defined(_WIN32)
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "support/child_process.h"
+#include "support/test_channel.h"
+
+namespace velmora_corvane_tts::testing {
+
+class MemoryChannel {
+ public:
+  // An empty channel for writing.
+  MemoryChannel() : channel_(create_for_writing(file())) {}
+  // A channel whose reads return `bytes`, then the end of input.
+  explicit MemoryChannel(std::string_view bytes) : channel_(filled(file(), bytes)) {}
+  MemoryChannel(const MemoryChannel&) = delete;
+  MemoryChannel& operator=(const MemoryChannel&) = delete;
+
+  platform::Channel fd() const { return channel_.get(); }
+
+  // Everything written to the channel so far.
+  std::string contents() const {
+    std::ifstream in(file(), std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+ private:
+  static OwnedChannel filled(const std::string& path, std::string_view bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    return open_for_reading(path);
+  }
+  std::string file() const { return dir_.path() + "/channel"; }
+
+  TempDir dir_;  // declared first: the file's name is needed to open it
+  OwnedChannel channel_;
+};
+
+}  // namespace velmora_corvane_tts::testing
+
+#else
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -59,5 +103,7 @@ class MemoryChannel {
 };
 
 }  // namespace velmora_corvane_tts::testing
+
+#endif  // _WIN32
 
 #endif  // VELMORA_CORVANE_TTS_TESTS_SUPPORT_MEMORY_CHANNEL_H_
