@@ -1,8 +1,9 @@
 // Broken model files on the real runtime. Some make the runtime end the whole
 // process while it loads them; where the file's size alone shows that it
 // would, the helper answers with the load failure instead and goes on. The
-// rest still end the process, and these tests pin that down too, so that the
-// list of hard exits in the README stays true for the pinned runtime.
+// rest still end the process, as do a few valid Kokoro texts, and these tests
+// pin that down too, so that the list of hard exits in the README stays true
+// for the pinned runtime.
 #include <signal.h>
 
 #include <filesystem>
@@ -194,6 +195,42 @@ TEST_F(ModelChecks, FaultsFoundOnlyInsideTheRuntimeStillEndTheProcess) {
     EXPECT_EQ(r.exit_code, 255) << dir << ": " << r.err;
     EXPECT_EQ(r.out, "") << dir;
   }
+}
+
+// Valid texts that the runtime's Kokoro text front end ends the process on,
+// one step below and at the threshold the README gives: espeak-ng's copy of
+// a dotted abbreviation of 175 and 177 bytes, and a sentence of 509 and 510
+// one-token pieces (a lone "." between Han characters outside the lexicon).
+TEST_F(ModelChecks, TextsPastTheFrontEndsLimitsStillEndTheProcess) {
+  auto repeat = [](const std::string& unit, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += unit;
+    return s;
+  };
+  auto request = [&](const std::string& text) {
+    return tts_frame(tts_request(kKokoro, kokoro_dir(), 0, text));
+  };
+  ChildResult below = run_child(
+      {helper_path()}, request(repeat("a.", 88)) + request(repeat("中.", 509)) + request("."));
+  EXPECT_EQ(below.exit_code, 0) << below.err;
+  std::vector<TtsReply> replies = parse_tts_replies(below.out);
+  ASSERT_EQ(replies.size(), 3u);
+  EXPECT_EQ(replies[0].status, 0) << replies[0].payload;
+  EXPECT_EQ(wav_info(replies[1].payload).samples, 511u * 600u);  // one sentence: 0, 509 ids, 0
+  EXPECT_EQ(wav_info(replies[2].payload).samples, 1800u);
+
+  ChildResult dotted = run_child({helper_path()}, request(repeat("a.", 89)) + request("."));
+  EXPECT_EQ(dotted.out, "");
+  if (sanitized_build()) {
+    EXPECT_NE(dotted.exit_code, 0);  // AddressSanitizer reports the crash and exits
+  } else {
+    EXPECT_TRUE(dotted.signal == SIGSEGV || dotted.signal == SIGBUS) << dotted.signal;
+  }
+
+  ChildResult tokens = run_child({helper_path()}, request(repeat("中.", 510)) + request("."));
+  EXPECT_EQ(tokens.out, "");
+  EXPECT_EQ(tokens.exit_code, 255);
+  EXPECT_NE(tokens.err.find("510 vs 510"), std::string::npos) << tokens.err;
 }
 
 TEST_F(ModelChecks, BrokenStreamingModelMetadataStillEndsTheProcess) {
