@@ -21,7 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Every message a reply can carry, with its error kind. `{}` is a value
+// Every message a reply can carry, with the error kind the client library
+// gives it (its table of kinds is to replace this list). `{}` is a value
 // filled in.
 const std::map<std::string, std::string> kReplyMessages = {
     {"Invalid request frame length: {}", "kInvalidRequest"},
