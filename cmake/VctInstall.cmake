@@ -2,7 +2,8 @@
 #
 #   bin/velmora-corvane-tts                     the helper, stripped
 #   lib/velmora-corvane-tts/<runtime libraries> the very files the build linked
-#   share/doc/velmora-corvane-tts/              README.md, LICENSE, THIRD-PARTY-NOTICES
+#   share/doc/velmora-corvane-tts/              README.md, LICENSE, THIRD-PARTY-NOTICES,
+#                                               and the guides under docs/
 #
 # Programs find the runtime through a RUNPATH relative to themselves, and the
 # runtime library finds ONNX Runtime beside itself through its own $ORIGIN,
@@ -96,3 +97,7 @@ endforeach()
 
 install(FILES ${VCT_RUNTIME_LIBRARIES} DESTINATION ${VCT_INSTALL_RUNTIME_DIR})
 install(FILES README.md LICENSE THIRD-PARTY-NOTICES DESTINATION ${VCT_INSTALL_DOCDIR})
+# The guides keep their place beside the README, so that its links hold.
+set(VCT_INSTALLED_GUIDES protocol.md models.md shipping.md robustness.md benchmarks.md windows.md)
+list(TRANSFORM VCT_INSTALLED_GUIDES PREPEND docs/)
+install(FILES ${VCT_INSTALLED_GUIDES} DESTINATION ${VCT_INSTALL_DOCDIR}/docs)

@@ -73,6 +73,10 @@ TEST_F(InstalledTree, HoldsTheStrippedHelperTheLinkedRuntimeAndTheDocuments) {
                                     "share/doc/velmora-corvane-tts/README.md",
                                     "share/doc/velmora-corvane-tts/LICENSE",
                                     "share/doc/velmora-corvane-tts/THIRD-PARTY-NOTICES"};
+  for (const char* guide :
+       {"protocol", "models", "shipping", "robustness", "benchmarks", "windows"}) {
+    expected.insert(std::string("share/doc/velmora-corvane-tts/docs/") + guide + ".md");
+  }
   for (const std::string& library : kRuntimeLibraries) expected.insert(kRuntimeDir + "/" + library);
   EXPECT_EQ(files, expected);
 
