@@ -277,9 +277,4 @@ std::span<const float> Wave::samples() const {
 
 int32_t Wave::sample_rate() const { return handle_.get()->sample_rate; }
 
-std::string runtime_version() {
-  const char* v = SherpaOnnxGetVersionStr();
-  return v != nullptr ? v : "";
-}
-
 }  // namespace velmora_corvane_tts::runtime
