@@ -17,8 +17,9 @@ namespace velmora_corvane_tts {
 Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view model_dir);
 
-// Creates an engine for a catalogue model. A model id outside the catalogue
-// gives "Unsupported local speech model". These give
+// Creates an engine for a catalogue model. Its messages are reply texts of
+// the synthesis protocol, fixed word for word. A model id outside the
+// catalogue gives "Unsupported local speech model". These give
 // "Could not load the local speech model from {model_dir}", and all but the
 // last are found before the runtime is called:
 //   - a file of the model that this process cannot open for reading, or that
