@@ -9,6 +9,10 @@
 
 namespace velmora_corvane_tts {
 
+namespace {
+
+// The runtime engine configuration of a catalogue model id, with every file
+// joined onto `model_dir`; "Unsupported local speech model" for other ids.
 Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view dir) {
   // Every kind takes TtsEngineSettings' engine-wide values as they are.
@@ -39,7 +43,6 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
   return settings;
 }
 
-namespace {
 
 // The files the runtime reads while it loads an engine of each kind (Kokoro
 // also reads espeak-ng's data, below; its "dict" directory is never read).
