@@ -31,7 +31,8 @@ int32_t recognizer_threads(unsigned processors);
 int32_t recognizer_threads();
 
 // Builds a recogniser from `model_dir` (greedy search, endpointing off,
-// recognizer_threads() threads).
+// recognizer_threads() threads). The messages are reply texts of stream
+// mode and lines of the smoke test, fixed word for word.
 //   - "{file} is missing from {model_dir}" for the first of kStreamModelFiles
 //     that is not an existing regular file (links followed); a path holding
 //     a NUL character names no file. Nothing else is tried after it.
@@ -60,7 +61,9 @@ Result<std::string> decode_available(const runtime::OnlineRecognizer& recognizer
 // object (unknown keys skipped) or array with "text" (string), "tokens"
 // (strings), "timestamps" (numbers or null, optional), "segment" (i32 or
 // null, optional), "start_time" (number or null, optional) and "is_final"
-// (boolean). Any fault gives the empty text.
+// (boolean). Any fault gives the empty text. Exported as a test seam: the
+// unit tests and a fuzz target feed it result texts the runtime would not
+// produce on demand.
 std::string transcript_from_result(std::string_view json);
 
 }  // namespace velmora_corvane_tts

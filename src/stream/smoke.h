@@ -1,7 +1,8 @@
 // The recogniser smoke test: loads a streaming model, feeds a WAV file to one
 // stream in 100 ms blocks as fast as the recogniser takes them, and reports.
 //
-// Lines, each written whole as soon as it is complete ("{}" a value):
+// Lines, each written whole as soon as it is complete ("{}" a value); their
+// wording is fixed, as scripts read them:
 //   A err "STREAM-STT-SMOKE: {create_recognizer's message}", or in the same
 //         form "The streaming voice runtime could not decode this recording"
 //   B out "STREAM-STT-SMOKE: loaded {model_dir} in {ms} ms with {n} threads"
@@ -22,6 +23,9 @@
 #include "common/io.h"
 
 namespace velmora_corvane_tts {
+
+// The pieces of smoke() below are exported as a test seam: their rounding
+// and formats are checked for many values without running a recogniser.
 
 // Block of samples fed per step for a file at `sample_rate`: a tenth of a
 // second (single precision, truncated), at least 1.

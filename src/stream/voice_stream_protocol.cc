@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/coding.h"
 #include "common/json_record.h"
+#include "common/text.h"
 
 namespace velmora_corvane_tts {
 namespace {
@@ -17,33 +19,32 @@ constexpr std::array<JsonField, 3> kOpenFields = {{
 }};
 constexpr JsonRecordShape kOpenShape{"OpenRequest", kOpenFields};
 
-uint64_t read_le(std::span<const uint8_t> bytes) {
-  uint64_t v = 0;
-  for (size_t i = bytes.size(); i > 0; --i) v = v << 8 | bytes[i - 1];
-  return v;
-}
-
-void write_le(uint64_t v, std::span<uint8_t> out) {
-  for (uint8_t& b : out) {
-    b = static_cast<uint8_t>(v & 0xFF);
-    v >>= 8;
-  }
-}
-
 }  // namespace
+
+void encode_frame_header(const FrameHeader& header, uint8_t* out) {
+  out[0] = header.tag;
+  encode_fixed64(out + 1, header.id);
+  encode_fixed32(out + 9, header.length);
+}
+
+FrameHeader decode_frame_header(const uint8_t* in) {
+  return {in[0], decode_fixed64(in + 1), decode_fixed32(in + 9)};
+}
 
 Result<std::optional<Frame>> read_frame(InputStream& input, size_t limit) {
   auto tag = input.read_byte();
   if (!tag.ok()) return std::move(tag).error();
   if (!tag.value().has_value()) return std::optional<Frame>();
 
-  std::array<uint8_t, kFrameHeaderBytes - 1> rest{};
-  Status header = input.read_exact(rest);
-  if (!header.ok()) return std::move(header).error();
+  std::array<uint8_t, kFrameHeaderBytes> bytes{};
+  bytes[0] = *tag.value();
+  Status rest = input.read_exact(std::span<uint8_t>(bytes).subspan(1));
+  if (!rest.ok()) return std::move(rest).error();
+  const FrameHeader header = decode_frame_header(bytes.data());
+  const uint32_t length = header.length;
   Frame frame;
-  frame.tag = *tag.value();
-  frame.id = read_le(std::span<const uint8_t>(rest).first(8));
-  uint64_t length = read_le(std::span<const uint8_t>(rest).subspan(8, 4));
+  frame.tag = header.tag;
+  frame.id = header.id;
   if (length > limit) {
     return Error("frame payload of " + std::to_string(length) + " bytes exceeds the " +
                  std::to_string(limit) + " byte limit");
@@ -60,12 +61,14 @@ Status write_frame(OutputStream& output, uint8_t tag, uint64_t id,
     return Error("frame payload too large");
   }
   std::array<uint8_t, kFrameHeaderBytes> header{};
-  header[0] = tag;
-  write_le(id, std::span<uint8_t>(header).subspan(1, 8));
-  write_le(payload.size(), std::span<uint8_t>(header).subspan(9, 4));
-  Status written = output.write_all({header, payload});
-  if (!written.ok()) return written;
-  return output.flush();
+  encode_frame_header({tag, id, static_cast<uint32_t>(payload.size())}, header.data());
+  return output.write_all({header, payload});
+}
+
+Status reply_error(OutputStream& output, uint64_t id, std::string_view message) {
+  std::string cleaned = clean_message(message);
+  return write_frame(output, kErrorTag, id,
+                     {reinterpret_cast<const uint8_t*>(cleaned.data()), cleaned.size()});
 }
 
 Result<OpenRequest> parse_open_request(std::string_view payload) {
@@ -97,7 +100,7 @@ void bytes_to_samples(std::span<const uint8_t> payload, std::vector<float>& samp
     if (!samples.empty()) std::memcpy(samples.data(), payload.data(), samples.size() * 4);
   } else {
     for (size_t i = 0; i < samples.size(); ++i) {
-      auto bits = static_cast<uint32_t>(read_le(payload.subspan(4 * i, 4)));
+      uint32_t bits = decode_fixed32(payload.data() + 4 * i);
       samples[i] = std::bit_cast<float>(bits);
     }
   }

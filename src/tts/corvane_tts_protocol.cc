@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 
+#include "common/coding.h"
 #include "common/json_record.h"
 #include "common/text.h"
 
@@ -19,12 +20,33 @@ constexpr std::array<JsonField, 6> kFields = {{
 }};
 constexpr JsonRecordShape kShape{"LocalTtsRequest", kFields};
 
-}  // namespace
-
+// Number of voices of a catalogue model id; 0 for an unknown id.
 uint32_t voice_count(std::string_view model_id) {
   if (model_id == kKokoroModelId) return 3;
   if (model_id == kSupertonicModelId) return 10;
   return 0;
+}
+
+}  // namespace
+
+Result<std::optional<uint32_t>> read_request_length(InputStream& input) {
+  std::array<uint8_t, kRequestHeaderBytes> header{};
+  auto first = input.read_byte();
+  if (!first.ok()) return std::move(first).error();
+  if (!first.value().has_value()) return std::optional<uint32_t>();
+  header[0] = *first.value();
+  Status rest = input.read_exact(std::span<uint8_t>(header).subspan(1));
+  if (!rest.ok()) return std::move(rest).error();
+  return std::optional<uint32_t>(decode_fixed32(header.data()));
+}
+
+ReplyHeader decode_reply_header(const uint8_t* in) { return {in[0], decode_fixed32(in + 1)}; }
+
+Status write_reply_frame(OutputStream& output, uint8_t status, std::span<const uint8_t> payload) {
+  std::array<uint8_t, kReplyHeaderBytes> header{};
+  header[0] = status;
+  encode_fixed32(header.data() + 1, static_cast<uint32_t>(payload.size()));
+  return output.write_all({header, payload});
 }
 
 Result<LocalTtsRequest> parse_request(std::string_view body) {

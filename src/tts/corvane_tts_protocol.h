@@ -1,5 +1,13 @@
-// The synthesis request record: how a request body is parsed and the checks
-// it must pass, in order, before any model is touched.
+// The synthesis wire format: request and reply frames, and the request
+// record (how a body is parsed and the checks it must pass, in order, before
+// any model is touched).
+//
+// Request frame: 4-byte little-endian length (1 to kMaxRequestBytes), then
+//                the body (JSON, a LocalTtsRequest).
+// Reply frame:   status byte (kReplySuccess or kReplyError), 4-byte
+//                little-endian length (at most kMaxResponseBytes), then a
+//                WAV file or a message.
+// No magic, version or separator between frames.
 #ifndef VELMORA_CORVANE_TTS_TTS_CORVANE_TTS_PROTOCOL_H_
 #define VELMORA_CORVANE_TTS_TTS_CORVANE_TTS_PROTOCOL_H_
 
@@ -7,9 +15,36 @@
 #include <string>
 #include <string_view>
 
+#include <optional>
+#include <span>
+
+#include "common/io.h"
 #include "common/result.h"
 
 namespace velmora_corvane_tts {
+
+inline constexpr size_t kRequestHeaderBytes = 4;
+inline constexpr size_t kReplyHeaderBytes = 5;
+inline constexpr uint32_t kMaxRequestBytes = 262144;
+inline constexpr size_t kMaxResponseBytes = 67108864;
+enum ReplyStatus : uint8_t { kReplySuccess = 0, kReplyError = 1 };
+
+// Reads the length of the next request frame: std::nullopt when the input
+// ends before its first byte (the only clean end of input), or the reader's
+// description ("failed to fill whole buffer" when it ends inside). The
+// length is not checked.
+Result<std::optional<uint32_t>> read_request_length(InputStream& input);
+
+// A reply header: status and payload length, at `in`, kReplyHeaderBytes.
+struct ReplyHeader {
+  uint8_t status = kReplySuccess;
+  uint32_t length = 0;
+};
+ReplyHeader decode_reply_header(const uint8_t* in);
+
+// Writes a reply frame: the header, then `payload`. The writer's
+// description on failure.
+Status write_reply_frame(OutputStream& output, uint8_t status, std::span<const uint8_t> payload);
 
 // Model ids of the catalogue, compared byte for byte.
 inline constexpr std::string_view kKokoroModelId = "kokoro-82m-v1.1-int8";
@@ -35,11 +70,9 @@ struct LocalTtsRequest {
 Result<LocalTtsRequest> parse_request(std::string_view body);
 
 // Runs the checks in order; the first failure's message is the reply:
-// empty text, text length, speed, model, voice number, language.
+// empty text, text length, speed, model, voice number, language. The
+// messages are reply texts of the synthesis protocol, fixed word for word.
 Status validate_request(const LocalTtsRequest& request);
-
-// Number of voices of a catalogue model id; 0 for an unknown id.
-uint32_t voice_count(std::string_view model_id);
 
 }  // namespace velmora_corvane_tts
 
