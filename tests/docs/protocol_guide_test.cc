@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {
@@ -37,10 +37,8 @@ const std::map<std::string, std::string> kReplyMessages = {
     {"Unsupported local speech model", "kUnsupportedModel"},
     {"The selected local voice is invalid", "kInvalidVoice"},
     {"Could not load the local speech model from {}", "kModelLoadFailed"},
-    {"Speech model did not remain loaded", "kModelLoadFailed"},
     {"{} is missing from {}", "kModelLoadFailed"},
     {"Could not load the streaming speech model from {}", "kModelLoadFailed"},
-    {"The model did not stay loaded", "kModelLoadFailed"},
     {"The local model could not synthesize this response", "kSynthesisFailed"},
     {"The local model reported an invalid sample rate", "kSynthesisFailed"},
     {"The local model returned no audio", "kSynthesisFailed"},
