@@ -27,6 +27,7 @@
 #include "fuzz_util.h"
 #include "runtime/fake_sherpa.h"
 #include "stream/recognizer.h"
+#include "stream/stream_service.h"
 #include "stream/voice_stream_helper.h"
 #include "stream/voice_stream_protocol.h"
 #include "support/memory_channel.h"

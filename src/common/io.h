@@ -48,15 +48,14 @@ class InputStream {
 };
 
 // Writes to one channel without buffering: every write_all has left the
-// process when it returns, so flush() has nothing to do but exists for
-// callers that state where a frame ends.
+// process when it returns, so a frame is on its way as soon as it is
+// written; there is nothing to flush.
 class OutputStream {
  public:
   explicit OutputStream(platform::Channel channel) : channel_(channel) {}
 
   // Writes every byte of every part, in order. Stops at the first failure.
   Status write_all(std::initializer_list<std::span<const uint8_t>> parts);
-  Status flush() { return Status(); }
 
  private:
   platform::Channel channel_;

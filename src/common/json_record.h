@@ -7,6 +7,12 @@
 // (a wrong type, a missing or duplicate field) point at the last byte of that
 // token; syntax faults point at the offending byte, or at the last byte when
 // the input ends early.
+//
+// The fault texts ("invalid type: ..., expected ...", "missing field `...`",
+// "duplicate field `...`", "trailing characters", "recursion limit
+// exceeded", ...) are a fixed external contract: they reach applications
+// inside "Invalid request JSON: {}" and "Invalid open request: {}" replies,
+// word for word. Change none of them.
 #ifndef VELMORA_CORVANE_TTS_COMMON_JSON_RECORD_H_
 #define VELMORA_CORVANE_TTS_COMMON_JSON_RECORD_H_
 

@@ -251,8 +251,6 @@ void SherpaOnnxDestroyOnlineStreamResultJson(const char* json);
 const SherpaOnnxWave* SherpaOnnxReadWave(const char* path);
 void SherpaOnnxFreeWave(const SherpaOnnxWave* wave);
 
-const char* SherpaOnnxGetVersionStr(void);
-
 }  // extern "C"
 
 // ---- Layout checks (x86-64 SysV LP64) ----------------------------------------

@@ -95,6 +95,7 @@ void release_online_recognizer(const SherpaOnnxOnlineRecognizer* h) {
 }
 void release_online_stream(const SherpaOnnxOnlineStream* h) { SherpaOnnxDestroyOnlineStream(h); }
 void release_wave(const SherpaOnnxWave* h) { SherpaOnnxFreeWave(h); }
+void release_result_json(const char* json) { SherpaOnnxDestroyOnlineStreamResultJson(json); }
 
 // ---- Synthesis ----------------------------------------------------------------
 
@@ -227,10 +228,9 @@ Result<std::optional<std::string>> OnlineRecognizer::result_json(const OnlineStr
   auto json = guarded(
       [&] { return SherpaOnnxGetOnlineStreamResultAsJson(handle_.get(), stream.handle_.get()); });
   if (!json.ok()) return std::move(json).error();
-  if (json.value() == nullptr) return std::optional<std::string>();
-  std::string copy = to_valid_utf8(json.value());
-  SherpaOnnxDestroyOnlineStreamResultJson(json.value());
-  return std::optional<std::string>(std::move(copy));
+  Owned<char, release_result_json> owned(json.value());
+  if (!owned) return std::optional<std::string>();
+  return std::optional<std::string>(to_valid_utf8(owned.get()));
 }
 
 Status OnlineStream::set_option(const std::string& key, const std::string& value) {
@@ -276,10 +276,5 @@ std::span<const float> Wave::samples() const {
 }
 
 int32_t Wave::sample_rate() const { return handle_.get()->sample_rate; }
-
-std::string runtime_version() {
-  const char* v = SherpaOnnxGetVersionStr();
-  return v != nullptr ? v : "";
-}
 
 }  // namespace velmora_corvane_tts::runtime

@@ -60,6 +60,7 @@ void release_generated_audio(const SherpaOnnxGeneratedAudio* handle);
 void release_online_recognizer(const SherpaOnnxOnlineRecognizer* handle);
 void release_online_stream(const SherpaOnnxOnlineStream* handle);
 void release_wave(const SherpaOnnxWave* handle);
+void release_result_json(const char* json);
 
 // ---- Synthesis ----------------------------------------------------------------
 
@@ -74,8 +75,9 @@ struct SupertonicFiles {
       unicode_indexer, voice_style;
 };
 
-// Engine configuration. Records of the engine kinds not selected carry no
-// paths and the runtime's numeric defaults.
+// Engine configuration; the values given are the ones every catalogue
+// model uses. Records of the engine kinds not selected carry no paths and
+// the runtime's numeric defaults.
 struct TtsEngineSettings {
   std::variant<KokoroFiles, SupertonicFiles> model;
   int32_t num_threads = 2;
@@ -123,6 +125,9 @@ class OfflineTts {
 
 // ---- Streaming recognition --------------------------------------------------
 
+// A streaming transducer recogniser's configuration; the values given are
+// the ones the helper uses (the sample rate is kRecognizerSampleRate of
+// stream/recognizer.h).
 struct RecognizerSettings {
   std::string encoder, decoder, joiner, tokens;
   int32_t num_threads = 2;
@@ -189,9 +194,6 @@ class Wave {
   explicit Wave(const SherpaOnnxWave* handle) : handle_(handle) {}
   Owned<SherpaOnnxWave, release_wave> handle_;
 };
-
-// The runtime's version text, for diagnostics.
-std::string runtime_version();
 
 }  // namespace velmora_corvane_tts::runtime
 

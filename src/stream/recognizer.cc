@@ -53,11 +53,6 @@ Result<runtime::OnlineRecognizer> create_recognizer(const std::string& model_dir
   settings.joiner = std::move(paths[2]);
   settings.tokens = std::move(paths[3]);
   settings.num_threads = recognizer_threads();
-  settings.provider = "cpu";
-  settings.decoding_method = "greedy_search";
-  settings.sample_rate = kRecognizerSampleRate;
-  settings.feature_dim = 80;
-  settings.ctc_fst_max_active = 4;
   auto recognizer = runtime::OnlineRecognizer::create(settings);
   if (!recognizer.ok()) return load_failure;
   return recognizer;

@@ -31,7 +31,8 @@ int32_t recognizer_threads(unsigned processors);
 int32_t recognizer_threads();
 
 // Builds a recogniser from `model_dir` (greedy search, endpointing off,
-// recognizer_threads() threads).
+// recognizer_threads() threads). The messages are reply texts of stream
+// mode and lines of the smoke test, fixed word for word.
 //   - "{file} is missing from {model_dir}" for the first of kStreamModelFiles
 //     that is not an existing regular file (links followed); a path holding
 //     a NUL character names no file. Nothing else is tried after it.

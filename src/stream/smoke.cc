@@ -40,7 +40,6 @@ void write_out(OutputStream& out, const std::string& line) {
   // how recognition went.
   (void)out.write_all({std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(line.data()),
                                                 line.size())});
-  (void)out.flush();
 }
 
 void write_err(std::string_view text) {

@@ -1,7 +1,8 @@
 // The recogniser smoke test: loads a streaming model, feeds a WAV file to one
 // stream in 100 ms blocks as fast as the recogniser takes them, and reports.
 //
-// Lines, each written whole as soon as it is complete ("{}" a value):
+// Lines, each written whole as soon as it is complete ("{}" a value); their
+// wording is fixed, as scripts read them:
 //   A err "STREAM-STT-SMOKE: {create_recognizer's message}", or in the same
 //         form "The streaming voice runtime could not decode this recording"
 //   B out "STREAM-STT-SMOKE: loaded {model_dir} in {ms} ms with {n} threads"

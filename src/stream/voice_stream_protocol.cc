@@ -5,7 +5,9 @@
 #include <cstring>
 #include <limits>
 
+#include "common/coding.h"
 #include "common/json_record.h"
+#include "common/text.h"
 
 namespace velmora_corvane_tts {
 namespace {
@@ -16,19 +18,6 @@ constexpr std::array<JsonField, 3> kOpenFields = {{
     {"language", JsonFieldType::kString, true},
 }};
 constexpr JsonRecordShape kOpenShape{"OpenRequest", kOpenFields};
-
-uint64_t read_le(std::span<const uint8_t> bytes) {
-  uint64_t v = 0;
-  for (size_t i = bytes.size(); i > 0; --i) v = v << 8 | bytes[i - 1];
-  return v;
-}
-
-void write_le(uint64_t v, std::span<uint8_t> out) {
-  for (uint8_t& b : out) {
-    b = static_cast<uint8_t>(v & 0xFF);
-    v >>= 8;
-  }
-}
 
 }  // namespace
 
@@ -42,8 +31,8 @@ Result<std::optional<Frame>> read_frame(InputStream& input, size_t limit) {
   if (!header.ok()) return std::move(header).error();
   Frame frame;
   frame.tag = *tag.value();
-  frame.id = read_le(std::span<const uint8_t>(rest).first(8));
-  uint64_t length = read_le(std::span<const uint8_t>(rest).subspan(8, 4));
+  frame.id = decode_fixed64(rest.data());
+  uint32_t length = decode_fixed32(rest.data() + 8);
   if (length > limit) {
     return Error("frame payload of " + std::to_string(length) + " bytes exceeds the " +
                  std::to_string(limit) + " byte limit");
@@ -61,11 +50,15 @@ Status write_frame(OutputStream& output, uint8_t tag, uint64_t id,
   }
   std::array<uint8_t, kFrameHeaderBytes> header{};
   header[0] = tag;
-  write_le(id, std::span<uint8_t>(header).subspan(1, 8));
-  write_le(payload.size(), std::span<uint8_t>(header).subspan(9, 4));
-  Status written = output.write_all({header, payload});
-  if (!written.ok()) return written;
-  return output.flush();
+  encode_fixed64(header.data() + 1, id);
+  encode_fixed32(header.data() + 9, static_cast<uint32_t>(payload.size()));
+  return output.write_all({header, payload});
+}
+
+Status reply_error(OutputStream& output, uint64_t id, std::string_view message) {
+  std::string cleaned = clean_message(message);
+  return write_frame(output, kErrorTag, id,
+                     {reinterpret_cast<const uint8_t*>(cleaned.data()), cleaned.size()});
 }
 
 Result<OpenRequest> parse_open_request(std::string_view payload) {
@@ -97,7 +90,7 @@ void bytes_to_samples(std::span<const uint8_t> payload, std::vector<float>& samp
     if (!samples.empty()) std::memcpy(samples.data(), payload.data(), samples.size() * 4);
   } else {
     for (size_t i = 0; i < samples.size(); ++i) {
-      auto bits = static_cast<uint32_t>(read_le(payload.subspan(4 * i, 4)));
+      uint32_t bits = decode_fixed32(payload.data() + 4 * i);
       samples[i] = std::bit_cast<float>(bits);
     }
   }

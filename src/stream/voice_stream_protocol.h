@@ -25,6 +25,24 @@ namespace velmora_corvane_tts {
 
 inline constexpr size_t kFrameHeaderBytes = 13;
 
+// Largest request payload read; a larger declared length ends the service.
+inline constexpr size_t kMaxStreamFrameBytes = 2048000;
+// Largest Open payload (inclusive); a larger one gets an Error reply.
+inline constexpr size_t kMaxOpenRequestBytes = 65536;
+
+// Requests (tag: payload)
+//   0 Open    an OpenRequest as JSON, at most kMaxOpenRequestBytes
+//   1 Audio   little-endian float samples, mono, 16 kHz
+//   2 Finish  ignored
+//   3 Cancel  ignored
+// Replies (tag: payload), each carrying the id of the request it answers
+//   0 Opened  empty
+//   1 Partial the transcript, sent only when it changed
+//   2 Final   the transcript at the end of the recording, possibly empty
+//   3 Error   a cleaned message
+enum StreamRequestTag : uint8_t { kOpenTag = 0, kAudioTag = 1, kFinishTag = 2, kCancelTag = 3 };
+enum StreamReplyTag : uint8_t { kOpenedTag = 0, kPartialTag = 1, kFinalTag = 2, kErrorTag = 3 };
+
 // One request or reply frame, owned by whoever holds it.
 struct Frame {
   uint8_t tag = 0;
@@ -44,11 +62,16 @@ struct Frame {
 // After an error the position in the input is undefined.
 Result<std::optional<Frame>> read_frame(InputStream& input, size_t limit);
 
-// Writes the header and `payload`, then flushes. "frame payload too large"
-// (nothing written) when the payload does not fit the 32-bit length;
-// otherwise the first failing write's or the flush's description.
+// Writes the header and `payload`. "frame payload too large" (nothing
+// written) when the payload does not fit the 32-bit length; otherwise the
+// first failing write's description.
 Status write_frame(OutputStream& output, uint8_t tag, uint64_t id,
                    std::span<const uint8_t> payload);
+
+// Writes one Error reply for `id`: `message` with control characters
+// removed and cut to 4,000 characters (clean_message). The result is
+// write_frame's.
+Status reply_error(OutputStream& output, uint64_t id, std::string_view message);
 
 // The JSON body of an Open request: an object with the keys "model_id",
 // "model_dir" (strings) and optionally "language" (string or null), unknown

@@ -1,15 +1,61 @@
-// The synthesis request record: how a request body is parsed and the checks
-// it must pass, in order, before any model is touched.
+// The synthesis wire format: request and reply frames, and the request
+// record (how a body is parsed and the checks it must pass, in order, before
+// any model is touched).
+//
+// Request frame: 4-byte little-endian length (1 to kMaxRequestBytes), then
+//                the body (JSON, a LocalTtsRequest).
+// Reply frame:   status byte (kReplySuccess or kReplyError), 4-byte
+//                little-endian length (at most kMaxResponseBytes), then a
+//                WAV file or a message.
+// No magic, version or separator between frames.
 #ifndef VELMORA_CORVANE_TTS_TTS_CORVANE_TTS_PROTOCOL_H_
 #define VELMORA_CORVANE_TTS_TTS_CORVANE_TTS_PROTOCOL_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include <optional>
+#include <span>
+
+#include "common/io.h"
 #include "common/result.h"
 
 namespace velmora_corvane_tts {
+
+inline constexpr size_t kRequestHeaderBytes = 4;
+inline constexpr size_t kReplyHeaderBytes = 5;
+inline constexpr uint32_t kMaxRequestBytes = 262144;
+inline constexpr size_t kMaxResponseBytes = 67108864;
+enum ReplyStatus : uint8_t { kReplySuccess = 0, kReplyError = 1 };
+
+// Reads the length of the next request frame: std::nullopt when the input
+// ends before its first byte (the only clean end of input), or the reader's
+// description ("failed to fill whole buffer" when it ends inside). The
+// length is not checked.
+Result<std::optional<uint32_t>> read_request_length(InputStream& input);
+
+// Writes a request frame: the length of `body`, then `body`. "request body
+// too large" (nothing written) over kMaxRequestBytes, so that a client never
+// sends what the service cannot take; otherwise the writer's description.
+Status write_request_frame(OutputStream& output, std::span<const uint8_t> body);
+
+// One reply frame as read back by a client.
+struct TtsReplyFrame {
+  uint8_t status = kReplySuccess;
+  std::vector<uint8_t> payload;
+};
+
+// Reads one reply frame: std::nullopt when the input ends before its first
+// byte; "reply payload of {length} bytes exceeds the {limit} byte limit"
+// (no payload byte read) over kMaxResponseBytes; otherwise the reader's
+// description.
+Result<std::optional<TtsReplyFrame>> read_reply_frame(InputStream& input);
+
+// Writes a reply frame: the header, then `payload`. The writer's
+// description on failure.
+Status write_reply_frame(OutputStream& output, uint8_t status, std::span<const uint8_t> payload);
 
 // Model ids of the catalogue, compared byte for byte.
 inline constexpr std::string_view kKokoroModelId = "kokoro-82m-v1.1-int8";

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/coding.h"
 #include "common/model_path.h"
 #include "platform/platform.h"
 #include "tts/corvane_tts_protocol.h"
@@ -10,12 +11,8 @@ namespace velmora_corvane_tts {
 
 Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view dir) {
+  // Every kind takes TtsEngineSettings' engine-wide values as they are.
   runtime::TtsEngineSettings settings;
-  settings.num_threads = 2;
-  settings.debug = false;
-  settings.provider = "cpu";
-  settings.max_num_sentences = 1;
-  settings.silence_scale = 0.0f;
   if (model_id == kKokoroModelId) {
     runtime::KokoroFiles k;
     k.model = join_model_path(dir, "model.int8.onnx");
@@ -25,7 +22,6 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
     k.dict_dir = join_model_path(dir, "dict");
     k.lexicon = join_model_path(dir, "lexicon-us-en.txt") + "," +
                 join_model_path(dir, "lexicon-zh.txt");
-    k.length_scale = 1.0f;
     settings.model = std::move(k);
   } else if (model_id == kSupertonicModelId) {
     runtime::SupertonicFiles s;
@@ -109,9 +105,7 @@ bool voice_style_inconsistent(const std::string& path) {
   if (!platform::read_file_start(path, header)) return false;
   std::array<int64_t, 6> dims{};
   for (size_t i = 0; i < dims.size(); ++i) {
-    uint64_t v = 0;
-    for (size_t b = 8; b > 0; --b) v = v << 8 | header[8 * i + b - 1];
-    dims[i] = static_cast<int64_t>(v);
+    dims[i] = static_cast<int64_t>(decode_fixed64(header.data() + 8 * i));
   }
   for (int64_t d : dims) {
     if (d <= 0) return true;
@@ -157,22 +151,6 @@ Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string
   auto engine = runtime::OfflineTts::create(settings.value());
   if (!engine.ok()) return load_failure;
   return std::move(engine).value();
-}
-
-Result<const runtime::OfflineTts*> EngineCache::acquire(std::string_view model_id,
-                                                        std::string_view model_dir) {
-  if (loaded_ && loaded_->model_id == model_id && same_model_dir(loaded_->model_dir, model_dir)) {
-    return &loaded_->engine;
-  }
-  auto engine = create_engine(model_id, model_dir, espeak_data_read_);
-  if (!engine.ok()) return std::move(engine).error();
-  if (model_id == kKokoroModelId) espeak_data_read_ = true;
-  // The old engine is destroyed only now that the new one exists.
-  loaded_.reset();
-  loaded_.emplace(LoadedModel{std::string(model_id), std::string(model_dir),
-                              std::move(engine).value()});
-  if (!loaded_) return Error("Speech model did not remain loaded");
-  return &loaded_->engine;
 }
 
 }  // namespace velmora_corvane_tts

@@ -1,9 +1,9 @@
-// The catalogue of synthesis models (which files each needs, and the engine
-// configuration handed to the runtime) and the one-slot engine cache.
+// The catalogue of synthesis models: which files each needs, the checks a
+// model directory must pass, and the engine configuration handed to the
+// runtime. The one-slot cache of engines is engine_cache.h.
 #ifndef VELMORA_CORVANE_TTS_TTS_ENGINE_CATALOGUE_H_
 #define VELMORA_CORVANE_TTS_TTS_ENGINE_CATALOGUE_H_
 
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,8 +17,9 @@ namespace velmora_corvane_tts {
 Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view model_dir);
 
-// Creates an engine for a catalogue model. A model id outside the catalogue
-// gives "Unsupported local speech model". These give
+// Creates an engine for a catalogue model. Its messages are reply texts of
+// the synthesis protocol, fixed word for word. A model id outside the
+// catalogue gives "Unsupported local speech model". These give
 // "Could not load the local speech model from {model_dir}", and all but the
 // last are found before the runtime is called:
 //   - a file of the model that this process cannot open for reading, or that
@@ -41,34 +42,6 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
 // Kokoro engine, and never reads another directory's data after that.
 Result<runtime::OfflineTts> create_engine(std::string_view model_id, std::string_view model_dir,
                                           bool espeak_data_read = false);
-
-// One cached engine with the model id and directory it was created for.
-struct LoadedModel {
-  std::string model_id;
-  std::string model_dir;
-  runtime::OfflineTts engine;
-};
-
-// Holds at most one engine. A request for the cached model id and an equal
-// directory (see same_model_dir) reuses it; any other request creates a new
-// engine and, only once that exists, destroys the old one. A failed creation
-// leaves the cache as it was. One cache serves a whole process: it keeps
-// whether a Kokoro engine has been created, for create_engine's espeak-ng
-// data check.
-class EngineCache {
- public:
-  // The engine for this model, loading it if needed; or the reply message.
-  Result<const runtime::OfflineTts*> acquire(std::string_view model_id,
-                                             std::string_view model_dir);
-
-  // Destroys the cached engine, if any.
-  void clear() { loaded_.reset(); }
-  bool empty() const { return !loaded_.has_value(); }
-
- private:
-  std::optional<LoadedModel> loaded_;
-  bool espeak_data_read_ = false;
-};
 
 }  // namespace velmora_corvane_tts
 

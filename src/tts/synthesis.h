@@ -46,7 +46,8 @@ class MemoryPlan {
   bool long_text_served_ = false;
 };
 
-// Synthesises the request's text and encodes it as a WAV file. Messages:
+// Synthesises the request's text and encodes it as a WAV file. Messages
+// (reply texts of the synthesis protocol, fixed):
 // "The local model could not synthesize this response" (no audio),
 // "The local model reported an invalid sample rate" (rate below 1),
 // "The local model returned no audio" (no samples),

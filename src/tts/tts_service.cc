@@ -1,36 +1,25 @@
 #include "tts/tts_service.h"
 
-#include <array>
 #include <memory>
 #include <string>
 
 #include "common/text.h"
 #include "tts/corvane_tts_protocol.h"
-#include "tts/engine_catalogue.h"
+#include "tts/engine_cache.h"
 #include "tts/synthesis.h"
 
 namespace velmora_corvane_tts {
 namespace {
 
-std::array<uint8_t, 4> le32(uint32_t v) {
-  return {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
-          static_cast<uint8_t>(v >> 24)};
-}
-
 Status write_frame(OutputStream& output, uint8_t status, std::span<const uint8_t> payload) {
-  std::array<uint8_t, 5> header{};
-  header[0] = status;
-  auto len = le32(static_cast<uint32_t>(payload.size()));
-  std::copy(len.begin(), len.end(), header.begin() + 1);
-  Status s = output.write_all({header, payload});
-  if (s.ok()) s = output.flush();
+  Status s = write_reply_frame(output, status, payload);
   if (!s.ok()) return Error("Could not write response: " + s.error().message());
   return s;
 }
 
 Status write_error(OutputStream& output, std::string_view message) {
   std::string cleaned = clean_message(message);
-  return write_frame(output, 1,
+  return write_frame(output, kReplyError,
                      {reinterpret_cast<const uint8_t*>(cleaned.data()), cleaned.size()});
 }
 
@@ -42,7 +31,6 @@ SynthesisReply handle_request(EngineCache& cache, MemoryPlan& memory, std::strin
   if (!valid.ok()) return std::move(valid).error();
   auto engine = cache.acquire(request.value().model_id, request.value().model_dir);
   if (!engine.ok()) return std::move(engine).error();
-  if (engine.value() == nullptr) return Error("Speech model did not remain loaded");
   memory.prepare_for(request.value().text);
   return synthesize(*engine.value(), request.value());
 }
@@ -50,16 +38,10 @@ SynthesisReply handle_request(EngineCache& cache, MemoryPlan& memory, std::strin
 Status serve(InputStream& input, OutputStream& output, EngineCache& cache) {
   MemoryPlan memory;
   for (;;) {
-    std::array<uint8_t, 4> header{};
-    auto first = input.read_byte();
-    if (!first.ok()) return Error("Could not read request header: " + first.error().message());
-    if (!first.value().has_value()) return Status();  // end of input at a frame boundary
-    header[0] = *first.value();
-    Status rest = input.read_exact(std::span<uint8_t>(header).subspan(1));
-    if (!rest.ok()) return Error("Could not read request header: " + rest.error().message());
-    uint32_t length = static_cast<uint32_t>(header[0]) | static_cast<uint32_t>(header[1]) << 8 |
-                      static_cast<uint32_t>(header[2]) << 16 |
-                      static_cast<uint32_t>(header[3]) << 24;
+    auto header = read_request_length(input);
+    if (!header.ok()) return Error("Could not read request header: " + header.error().message());
+    if (!header.value().has_value()) return Status();  // end of input at a frame boundary
+    uint32_t length = *header.value();
     if (length == 0 || length > kMaxRequestBytes) {
       // The declared body is not skipped: the next four bytes are a new length.
       Status s = write_error(output, "Invalid request frame length: " + std::to_string(length));
@@ -84,7 +66,7 @@ Status write_response(OutputStream& output, const SynthesisReply& reply) {
   if (wav.size() > kMaxResponseBytes) {
     return write_error(output, "Generated speech exceeded the in-memory response limit");
   }
-  return write_frame(output, 0, wav);
+  return write_frame(output, kReplySuccess, wav);
 }
 
 Status run_tts_service(InputStream& input, OutputStream& output) {

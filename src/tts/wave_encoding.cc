@@ -7,6 +7,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "common/coding.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #endif
@@ -14,26 +16,12 @@
 namespace velmora_corvane_tts {
 namespace {
 
-void put_u32(uint8_t* p, uint32_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-  p[2] = static_cast<uint8_t>(v >> 16);
-  p[3] = static_cast<uint8_t>(v >> 24);
-}
-
-void put_u16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-
 // Writes `n` samples from `in` to `out` as 16-bit little-endian values.
 using Converter = void (*)(const float* in, size_t n, uint8_t* out);
 
 void convert_portable(const float* in, size_t n, uint8_t* out) {
   for (size_t i = 0; i < n; ++i) {
-    auto v = static_cast<uint16_t>(sample_to_pcm16(in[i]));
-    out[2 * i] = static_cast<uint8_t>(v);
-    out[2 * i + 1] = static_cast<uint8_t>(v >> 8);
+    encode_fixed16(out + 2 * i, static_cast<uint16_t>(sample_to_pcm16(in[i])));
   }
 }
 
@@ -234,18 +222,18 @@ Result<WavBytes> f32_mono_wave(std::span<const float> samples, uint32_t sample_r
   }
   uint8_t* h = wav.data();
   std::memcpy(h, "RIFF", 4);
-  put_u32(h + 4, data_size + 36);
+  encode_fixed32(h + 4, data_size + 36);
   std::memcpy(h + 8, "WAVE", 4);
   std::memcpy(h + 12, "fmt ", 4);
-  put_u32(h + 16, 16);
-  put_u16(h + 20, 1);
-  put_u16(h + 22, 1);
-  put_u32(h + 24, sample_rate);
-  put_u32(h + 28, sample_rate * 2);
-  put_u16(h + 32, 2);
-  put_u16(h + 34, 16);
+  encode_fixed32(h + 16, 16);
+  encode_fixed16(h + 20, 1);
+  encode_fixed16(h + 22, 1);
+  encode_fixed32(h + 24, sample_rate);
+  encode_fixed32(h + 28, sample_rate * 2);
+  encode_fixed16(h + 32, 2);
+  encode_fixed16(h + 34, 16);
   std::memcpy(h + 36, "data", 4);
-  put_u32(h + 40, data_size);
+  encode_fixed32(h + 40, data_size);
   // One pass straight from the runtime's buffer into the file.
   static const Converter convert = pick_converter();
   convert(samples.data(), samples.size(), h + kWavHeaderSize);

@@ -376,6 +376,5 @@ void SherpaOnnxFreeWave(const SherpaOnnxWave* wave) {
   --fake().live_waves;
   delete wave;
 }
-const char* SherpaOnnxGetVersionStr(void) { return "fake"; }
 
 }  // extern "C"

@@ -1,3 +1,6 @@
+// The engine catalogue against the fake runtime: the configuration handed
+// over for each model, and the model-file checks.
+//
 // Model files that the real runtime would fail on, or end the whole process
 // over, are answered as a load failure before the runtime is called: a file
 // it reads that is not there (unreadable files and espeak-ng's data are
@@ -119,6 +122,75 @@ TEST_F(ModelFileChecks, SupertonicVoiceStyleMustMatchItsHeader) {
   EXPECT_FALSE(reaches_runtime(kSupertonic));
   write_voice({int64_t{1} << 40, 1, 1, int64_t{1} << 40, 1, 1}, 30);  // too large to judge
   EXPECT_TRUE(reaches_runtime(kSupertonic));
+}
+
+class EngineSettingsTest : public testing::FakeModelsTest {};
+
+TEST_F(EngineSettingsTest, KokoroConfigurationJoinsEveryFileOntoTheDirectory) {
+  ASSERT_TRUE(create_engine(kKokoro, "m").ok());
+  const auto& c = fake().creates.at(0);
+  EXPECT_EQ(c.kokoro_model, "m/model.int8.onnx");
+  EXPECT_EQ(c.kokoro_voices, "m/voices.bin");
+  EXPECT_EQ(c.kokoro_tokens, "m/tokens.txt");
+  EXPECT_EQ(c.kokoro_data_dir, "m/espeak-ng-data");
+  EXPECT_EQ(c.kokoro_dict_dir, "m/dict");
+  EXPECT_EQ(c.kokoro_lexicon, "m/lexicon-us-en.txt,m/lexicon-zh.txt");
+  EXPECT_EQ(c.kokoro_lang, std::nullopt);
+  EXPECT_EQ(c.raw.model.kokoro.length_scale, 1.0f);
+  EXPECT_EQ(c.raw.model.num_threads, 2);
+  EXPECT_EQ(c.raw.model.debug, 0);
+  EXPECT_EQ(c.provider, "cpu");
+  EXPECT_EQ(c.raw.max_num_sentences, 1);
+  EXPECT_EQ(c.raw.silence_scale, 0.0f);
+  EXPECT_TRUE(c.other_kinds_have_no_paths);
+  for (const auto& p : c.supertonic) EXPECT_EQ(p, std::nullopt);
+  // The records of the other kinds keep the runtime's numeric defaults.
+  EXPECT_EQ(c.raw.model.vits.noise_scale, 0.667f);
+  EXPECT_EQ(c.raw.model.vits.noise_scale_w, 0.8f);
+  EXPECT_EQ(c.raw.model.vits.length_scale, 1.0f);
+  EXPECT_EQ(c.raw.model.matcha.noise_scale, 0.667f);
+  EXPECT_EQ(c.raw.model.matcha.length_scale, 1.0f);
+  EXPECT_EQ(c.raw.model.kitten.length_scale, 1.0f);
+  EXPECT_EQ(c.raw.model.zipvoice.feat_scale, 0.0f);
+}
+
+TEST_F(EngineSettingsTest, SupertonicConfigurationFillsItsSevenFilesInRecordOrder) {
+  ASSERT_TRUE(create_engine(kSupertonic, "m/").ok());
+  const auto& c = fake().creates.at(0);
+  std::vector<std::optional<std::string>> want = {
+      "m/duration_predictor.int8.onnx", "m/text_encoder.int8.onnx",
+      "m/vector_estimator.int8.onnx",   "m/vocoder.int8.onnx",
+      "m/tts.json",                     "m/unicode_indexer.bin",
+      "m/voice.bin"};
+  EXPECT_EQ(c.supertonic, want);
+  EXPECT_EQ(c.kokoro_model, std::nullopt);
+  EXPECT_EQ(c.kokoro_lexicon, std::nullopt);
+  EXPECT_TRUE(c.other_kinds_have_no_paths);
+}
+
+TEST_F(EngineSettingsTest, EmptyDirectoryPassesBareFileNamesAndNamesNothingOnFailure) {
+  fake().create_returns_null = true;
+  auto engine = create_engine(kKokoro, "");
+  ASSERT_FALSE(engine.ok());
+  EXPECT_EQ(engine.error().message(), "Could not load the local speech model from ");
+  EXPECT_EQ(fake().creates.at(0).kokoro_model, "model.int8.onnx");
+  EXPECT_EQ(fake().creates.at(0).kokoro_lexicon, "lexicon-us-en.txt,lexicon-zh.txt");
+}
+
+TEST_F(EngineSettingsTest, LoadFailuresAnswerWithTheDirectoryAsReceived) {
+  EXPECT_EQ(create_engine("other", "m").error().message(), "Unsupported local speech model");
+  EXPECT_TRUE(fake().creates.empty());
+
+  fake().create_throws = true;
+  EXPECT_EQ(create_engine(kKokoro, "m//k").error().message(),
+            "Could not load the local speech model from m//k");
+
+  // A directory with a NUL cannot be handed over; the runtime is not called.
+  fake().create_throws = false;
+  size_t calls = fake().creates.size();
+  EXPECT_EQ(create_engine(kSupertonic, std::string("/a\0b", 4)).error().message(),
+            std::string("Could not load the local speech model from /a\0b", 47));
+  EXPECT_EQ(fake().creates.size(), calls);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-// The streaming service against the fake runtime, in this process: a
+// The stream state machine against the fake runtime, in this process: a
 // runtime that throws on a recording's stream, wherever in the decode step,
 // which the real runtime does only with a broken model.
-#include "stream/voice_stream_helper.h"
+#include "stream/stream_service.h"
 
 #include <gtest/gtest.h>
 
@@ -43,12 +43,19 @@ class StreamServiceTest : public testing::FakeRuntimeTest {
     return frame(1, id, bytes);
   }
 
+  // Hands every frame of `input` to one service, as stream mode does.
   std::vector<Reply> serve(const std::string& input) {
     testing::MemoryChannel in(input);
     testing::MemoryChannel out;
     InputStream input_stream(in.fd());
     OutputStream output_stream(out.fd());
-    EXPECT_TRUE(run(input_stream, output_stream).ok());
+    StreamService service(output_stream);
+    for (;;) {
+      auto frame = read_frame(input_stream, kMaxStreamFrameBytes);
+      if (!frame.ok() || !frame.value().has_value()) break;
+      EXPECT_TRUE(service.handle(*frame.value()).ok());
+    }
+    service.release();
     return testing::parse_replies(out.contents());
   }
 
