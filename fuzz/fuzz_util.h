@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/coding.h"
 #include "common/text.h"
 
 namespace velmora_corvane_tts::fuzzing {
@@ -20,18 +21,6 @@ namespace velmora_corvane_tts::fuzzing {
 
 inline void check(bool condition, const std::string& what) {
   if (!condition) fail(what);
-}
-
-inline uint32_t le32_at(std::string_view s, size_t at) {
-  uint32_t v = 0;
-  for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
-  return v;
-}
-
-inline uint64_t le64_at(std::string_view s, size_t at) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < 8; ++i) v |= static_cast<uint64_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
-  return v;
 }
 
 inline bool valid_utf8(std::string_view s) { return to_valid_utf8(s) == s; }

@@ -93,7 +93,7 @@ void read_all(std::string_view in, size_t limit, size_t buffer) {
       check(!frame.ok() && frame.error().message() == vct::kFailedToFill, "torn header not reported");
       return;
     }
-    uint32_t length = le32_at(in, at + 9);
+    uint32_t length = decode_fixed32(in.data() + at + 9);
     if (length > limit) {
       check(!frame.ok() && frame.error().message() == "frame payload of " + std::to_string(length) +
                                                          " bytes exceeds the " + std::to_string(limit) +
@@ -108,7 +108,7 @@ void read_all(std::string_view in, size_t limit, size_t buffer) {
     check(frame.ok() && frame.value().has_value(), "a whole frame was not read");
     const vct::Frame& f = *frame.value();
     check(f.tag == static_cast<uint8_t>(in[at]), "tag differs");
-    check(f.id == le64_at(in, at + 1), "id differs");
+    check(f.id == decode_fixed64(in.data() + at + 1), "id differs");
     std::string_view payload = in.substr(at + vct::kFrameHeaderBytes, length);
     check(f.payload.size() == length &&
               (length == 0 || std::memcmp(f.payload.data(), payload.data(), length) == 0),

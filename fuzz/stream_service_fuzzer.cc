@@ -54,9 +54,9 @@ std::vector<Reply> split_replies(std::string_view out) {
   size_t at = 0;
   while (at < out.size()) {
     check(out.size() - at >= 13, "a torn reply header");
-    uint32_t length = le32_at(out, at + 9);
+    uint32_t length = decode_fixed32(out.data() + at + 9);
     check(out.size() - at - 13 >= length, "a torn reply payload");
-    replies.push_back({static_cast<uint8_t>(out[at]), le64_at(out, at + 1),
+    replies.push_back({static_cast<uint8_t>(out[at]), decode_fixed64(out.data() + at + 1),
                        std::string(out.substr(at + 13, length))});
     at += 13 + length;
   }
@@ -253,7 +253,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fatal = "Could not read a request frame: failed to fill whole buffer";
       break;
     }
-    uint32_t length = le32_at(in, at + 9);
+    uint32_t length = decode_fixed32(in.data() + at + 9);
     if (length > vct::kMaxStreamFrameBytes) {
       fatal = "Could not read a request frame: frame payload of " + std::to_string(length) +
               " bytes exceeds the 2048000 byte limit";
@@ -263,7 +263,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fatal = "Could not read a request frame: failed to fill whole buffer";
       break;
     }
-    model.frame(static_cast<uint8_t>(in[at]), le64_at(in, at + 1), in.substr(at + 13, length));
+    model.frame(static_cast<uint8_t>(in[at]), decode_fixed64(in.data() + at + 1), in.substr(at + 13, length));
     at += 13 + length;
   }
   model.done();

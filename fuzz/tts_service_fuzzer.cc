@@ -130,7 +130,7 @@ Expected walk(std::string_view in) {
       e.fatal = "Could not read request header: failed to fill whole buffer";
       return e;
     }
-    uint32_t length = le32_at(in, at);
+    uint32_t length = decode_fixed32(in.data() + at);
     at += 4;
     if (length == 0 || length > vct::kMaxRequestBytes) {
       put_reply(e.replies, 1, "Invalid request frame length: " + std::to_string(length));

@@ -20,6 +20,15 @@ using Channel = void*;
 #else
 using Channel = int;
 #endif
+// No channel (closed, or never opened).
+#if defined(_WIN32)
+inline constexpr Channel kNoChannel = nullptr;
+#else
+inline constexpr Channel kNoChannel = -1;
+#endif
+
+// Closes `channel` unless it is kNoChannel, and sets it to kNoChannel.
+void close_channel(Channel& channel);
 
 // Outcome of one read or write request: `count` bytes moved, or a non-zero
 // operating-system error number in `error` (errno on POSIX, GetLastError()

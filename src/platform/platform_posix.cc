@@ -43,6 +43,11 @@ TransferResult write_some(Channel channel, std::span<const std::span<const uint8
   }
 }
 
+void close_channel(Channel& channel) {
+  if (channel != kNoChannel) ::close(channel);
+  channel = kNoChannel;
+}
+
 std::string describe_os_error(int error) {
   char buffer[256];
   // GNU strerror_r may return a static string instead of filling the buffer.

@@ -124,6 +124,11 @@ TransferResult write_some(Channel channel, std::span<const std::span<const uint8
   return {written, 0};
 }
 
+void close_channel(Channel& channel) {
+  if (channel != kNoChannel) ::CloseHandle(channel);
+  channel = kNoChannel;
+}
+
 std::string describe_os_error(int error) {
   wchar_t* text = nullptr;
   DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

@@ -21,18 +21,30 @@ constexpr JsonRecordShape kOpenShape{"OpenRequest", kOpenFields};
 
 }  // namespace
 
+void encode_frame_header(const FrameHeader& header, uint8_t* out) {
+  out[0] = header.tag;
+  encode_fixed64(out + 1, header.id);
+  encode_fixed32(out + 9, header.length);
+}
+
+FrameHeader decode_frame_header(const uint8_t* in) {
+  return {in[0], decode_fixed64(in + 1), decode_fixed32(in + 9)};
+}
+
 Result<std::optional<Frame>> read_frame(InputStream& input, size_t limit) {
   auto tag = input.read_byte();
   if (!tag.ok()) return std::move(tag).error();
   if (!tag.value().has_value()) return std::optional<Frame>();
 
-  std::array<uint8_t, kFrameHeaderBytes - 1> rest{};
-  Status header = input.read_exact(rest);
-  if (!header.ok()) return std::move(header).error();
+  std::array<uint8_t, kFrameHeaderBytes> bytes{};
+  bytes[0] = *tag.value();
+  Status rest = input.read_exact(std::span<uint8_t>(bytes).subspan(1));
+  if (!rest.ok()) return std::move(rest).error();
+  const FrameHeader header = decode_frame_header(bytes.data());
+  const uint32_t length = header.length;
   Frame frame;
-  frame.tag = *tag.value();
-  frame.id = decode_fixed64(rest.data());
-  uint32_t length = decode_fixed32(rest.data() + 8);
+  frame.tag = header.tag;
+  frame.id = header.id;
   if (length > limit) {
     return Error("frame payload of " + std::to_string(length) + " bytes exceeds the " +
                  std::to_string(limit) + " byte limit");
@@ -49,9 +61,7 @@ Status write_frame(OutputStream& output, uint8_t tag, uint64_t id,
     return Error("frame payload too large");
   }
   std::array<uint8_t, kFrameHeaderBytes> header{};
-  header[0] = tag;
-  encode_fixed64(header.data() + 1, id);
-  encode_fixed32(header.data() + 9, static_cast<uint32_t>(payload.size()));
+  encode_frame_header({tag, id, static_cast<uint32_t>(payload.size())}, header.data());
   return output.write_all({header, payload});
 }
 

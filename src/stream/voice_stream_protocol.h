@@ -50,6 +50,16 @@ struct Frame {
   std::vector<uint8_t> payload;
 };
 
+// A frame header: what comes before the payload.
+struct FrameHeader {
+  uint8_t tag = 0;
+  uint64_t id = 0;
+  uint32_t length = 0;
+};
+// The header's kFrameHeaderBytes bytes at `out` / from `in`.
+void encode_frame_header(const FrameHeader& header, uint8_t* out);
+FrameHeader decode_frame_header(const uint8_t* in);
+
 // Reads one frame whose payload is at most `limit` bytes.
 //   - a Frame;
 //   - std::nullopt when the input ends before the tag byte (the only clean

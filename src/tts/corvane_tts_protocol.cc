@@ -33,32 +33,7 @@ Result<std::optional<uint32_t>> read_request_length(InputStream& input) {
   return std::optional<uint32_t>(decode_fixed32(header.data()));
 }
 
-Status write_request_frame(OutputStream& output, std::span<const uint8_t> body) {
-  if (body.size() > kMaxRequestBytes) return Error("request body too large");
-  std::array<uint8_t, kRequestHeaderBytes> header{};
-  encode_fixed32(header.data(), static_cast<uint32_t>(body.size()));
-  return output.write_all({header, body});
-}
-
-Result<std::optional<TtsReplyFrame>> read_reply_frame(InputStream& input) {
-  auto first = input.read_byte();
-  if (!first.ok()) return std::move(first).error();
-  if (!first.value().has_value()) return std::optional<TtsReplyFrame>();
-  std::array<uint8_t, kReplyHeaderBytes - 1> rest{};
-  Status header = input.read_exact(rest);
-  if (!header.ok()) return std::move(header).error();
-  uint32_t length = decode_fixed32(rest.data());
-  if (length > kMaxResponseBytes) {
-    return Error("reply payload of " + std::to_string(length) + " bytes exceeds the " +
-                 std::to_string(kMaxResponseBytes) + " byte limit");
-  }
-  TtsReplyFrame reply;
-  reply.status = *first.value();
-  reply.payload.resize(length);
-  Status body = input.read_exact(reply.payload);
-  if (!body.ok()) return std::move(body).error();
-  return std::optional<TtsReplyFrame>(std::move(reply));
-}
+ReplyHeader decode_reply_header(const uint8_t* in) { return {in[0], decode_fixed32(in + 1)}; }
 
 Status write_reply_frame(OutputStream& output, uint8_t status, std::span<const uint8_t> payload) {
   std::array<uint8_t, kReplyHeaderBytes> header{};

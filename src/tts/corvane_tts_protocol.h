@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <optional>
 #include <span>
@@ -36,22 +35,12 @@ enum ReplyStatus : uint8_t { kReplySuccess = 0, kReplyError = 1 };
 // length is not checked.
 Result<std::optional<uint32_t>> read_request_length(InputStream& input);
 
-// Writes a request frame: the length of `body`, then `body`. "request body
-// too large" (nothing written) over kMaxRequestBytes, so that a client never
-// sends what the service cannot take; otherwise the writer's description.
-Status write_request_frame(OutputStream& output, std::span<const uint8_t> body);
-
-// One reply frame as read back by a client.
-struct TtsReplyFrame {
+// A reply header: status and payload length, at `in`, kReplyHeaderBytes.
+struct ReplyHeader {
   uint8_t status = kReplySuccess;
-  std::vector<uint8_t> payload;
+  uint32_t length = 0;
 };
-
-// Reads one reply frame: std::nullopt when the input ends before its first
-// byte; "reply payload of {length} bytes exceeds the {limit} byte limit"
-// (no payload byte read) over kMaxResponseBytes; otherwise the reader's
-// description.
-Result<std::optional<TtsReplyFrame>> read_reply_frame(InputStream& input);
+ReplyHeader decode_reply_header(const uint8_t* in);
 
 // Writes a reply frame: the header, then `payload`. The writer's
 // description on failure.
@@ -81,7 +70,8 @@ struct LocalTtsRequest {
 Result<LocalTtsRequest> parse_request(std::string_view body);
 
 // Runs the checks in order; the first failure's message is the reply:
-// empty text, text length, speed, model, voice number, language.
+// empty text, text length, speed, model, voice number, language. The
+// messages are reply texts of the synthesis protocol, fixed word for word.
 Status validate_request(const LocalTtsRequest& request);
 
 // Number of voices of a catalogue model id; 0 for an unknown id.

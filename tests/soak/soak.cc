@@ -17,11 +17,7 @@
 // as the helper answers; each second must add one word to the Partial, the
 // Final must hold all of them. Every tenth recording reloads the model; a few
 // invalid requests come between recordings.
-#include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,9 +30,9 @@
 #include <string>
 #include <vector>
 
+#include "common/coding.h"
 #include "support/child_process.h"
-
-extern char** environ;
+#include "wire/helper_process.h"
 
 namespace {
 
@@ -44,7 +40,10 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using velmora_corvane_tts::testing::json_string;
 using velmora_corvane_tts::testing::le32;
-using velmora_corvane_tts::testing::read_le32;
+using velmora_corvane_tts::decode_fixed16;
+using velmora_corvane_tts::decode_fixed32;
+namespace platform = velmora_corvane_tts::platform;
+namespace wire = velmora_corvane_tts::wire;
 using velmora_corvane_tts::testing::tts_frame;
 using velmora_corvane_tts::testing::tts_request;
 
@@ -56,58 +55,24 @@ void mismatch(const std::string& what) {
 
 
 // The helper with pipes on standard input and output; standard error goes
-// to a file.
+// to a file. A reply that does not come within 60 s counts as missing.
 class Helper {
  public:
   Helper(const std::vector<std::string>& argv, const std::string& err_file) {
-    int in[2], out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) std::abort();
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) std::abort();
-    posix_spawn_file_actions_destroy(&actions);
-    close(in[0]);
-    close(out[1]);
-    in_ = in[1];
-    out_ = out[0];
-  }
-  ~Helper() {
-    if (pid_ > 0) finish();
+    if (process_.start(argv, {"", err_file}) != 0) std::abort();
   }
 
   void send(const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      ssize_t n = write(in_, bytes.data() + done, bytes.size() - done);
-      if (n <= 0) {
-        mismatch("the helper stopped reading");
-        return;
-      }
-      done += static_cast<size_t>(n);
-    }
+    if (!process_.send(bytes)) mismatch("the helper stopped reading");
   }
-  // Exactly n bytes, or fewer when the output ends or 60 s pass in silence.
-  std::string receive(size_t n) {
-    std::string data(n, '\0');
-    size_t done = 0;
-    while (done < n) {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, 60000) <= 0) break;
-      ssize_t r = read(out_, data.data() + done, n - done);
-      if (r <= 0) break;
-      done += static_cast<size_t>(r);
-    }
-    data.resize(done);
-    return data;
+  wire::SynthesisReply read_reply() {
+    return process_.receive_synthesis_reply(kPatience).value_or(wire::SynthesisReply{0xFF, ""});
+  }
+  wire::StreamReply read_stream_reply() {
+    return process_.receive_stream_reply(kPatience).value_or(wire::StreamReply{0xFF, 0, ""});
   }
   long rss_kib() const {
-    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    std::ifstream status("/proc/" + std::to_string(process_.child().id()) + "/status");
     std::string line;
     while (std::getline(status, line)) {
       if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
@@ -115,47 +80,31 @@ class Helper {
     return -1;
   }
   int finish() {
-    close(in_);
-    close(out_);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    pid_ = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    process_.child().close_input();
+    process_.child().close_output();
+    platform::ExitOutcome end = *process_.child().wait();
+    return end.kind == platform::ExitOutcome::Kind::kExited ? end.code : 128 + end.code;
   }
 
  private:
-  pid_t pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  static constexpr std::chrono::milliseconds kPatience{60000};
+  wire::HelperProcess process_;
 };
 
-
-struct Reply {
-  uint8_t status = 0xFF;
-  std::string payload;
-};
-
-Reply read_reply(Helper& helper) {
-  Reply r;
-  std::string header = helper.receive(5);
-  if (header.size() != 5) return r;
-  r.status = static_cast<uint8_t>(header[0]);
-  r.payload = helper.receive(read_le32(header, 1));
-  return r;
-}
+using Reply = wire::SynthesisReply;
 
 struct WavFacts {
   uint32_t rate = 0, samples = 0;
   int16_t first = 0;
 };
 bool wav_facts(const std::string& wav, WavFacts& f) {
-  if (wav.size() < 46 || wav.compare(0, 4, "RIFF") != 0 || read_le32(wav, 40) != wav.size() - 44) {
+  if (wav.size() < 46 || wav.compare(0, 4, "RIFF") != 0 ||
+      decode_fixed32(wav.data() + 40) != wav.size() - 44) {
     return false;
   }
-  f.rate = read_le32(wav, 24);
+  f.rate = decode_fixed32(wav.data() + 24);
   f.samples = static_cast<uint32_t>((wav.size() - 44) / 2);
-  f.first = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint8_t>(wav[44]) |
-                                                       static_cast<uint8_t>(wav[45]) << 8));
+  f.first = static_cast<int16_t>(decode_fixed16(wav.data() + 44));
   return true;
 }
 
@@ -201,7 +150,7 @@ void soak_synthesis(const std::string& helper_path, const std::string& root, siz
     helper.send(input);
     for (const std::string& kind : kinds) {
       if (kind == "khello" || kind == "kfast" || kind == "knul") ++espeak_calls;
-      Reply r = read_reply(helper);
+      Reply r = helper.read_reply();
       if (r.status > 1) {
         mismatch("synthesis: no reply for " + kind);
         return;
@@ -277,27 +226,7 @@ void soak_synthesis(const std::string& helper_path, const std::string& root, siz
   }
 }
 
-std::string stream_frame(uint8_t tag, uint64_t id, const std::string& payload = "") {
-  std::string out(1, static_cast<char>(tag));
-  for (int i = 0; i < 8; ++i) out += static_cast<char>((id >> (8 * i)) & 0xFF);
-  return out + le32(static_cast<uint32_t>(payload.size())) + payload;
-}
-
-struct StreamReply {
-  int tag = -1;
-  uint64_t id = 0;
-  std::string payload;
-};
-
-StreamReply read_stream_reply(Helper& helper) {
-  StreamReply r;
-  std::string header = helper.receive(13);
-  if (header.size() != 13) return r;
-  r.tag = static_cast<uint8_t>(header[0]);
-  for (size_t i = 0; i < 8; ++i) r.id |= static_cast<uint64_t>(static_cast<uint8_t>(header[1 + i])) << (8 * i);
-  r.payload = helper.receive(read_le32(header, 9));
-  return r;
-}
+using wire::stream_frame;
 
 void soak_stream(const std::string& helper_path, const std::string& root, size_t seconds) {
   const std::string m = root + "/m";
@@ -317,7 +246,7 @@ void soak_stream(const std::string& helper_path, const std::string& root, size_t
   std::vector<long> series;
   Clock::time_point t0 = Clock::now();
   auto expect = [&](int tag, uint64_t id, const std::string& payload, const std::string& what) {
-    StreamReply r = read_stream_reply(helper);
+    wire::StreamReply r = helper.read_stream_reply();
     ++checked;
     if (r.tag != tag || r.id != id || r.payload != payload) {
       mismatch("stream: " + what + ": got tag " + std::to_string(r.tag) + " \"" +

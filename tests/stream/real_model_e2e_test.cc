@@ -59,7 +59,7 @@ std::string wav_to_raw_f32(const std::string& wav) {
   std::string raw;
   size_t at = 12;
   while (at + 8 <= wav.size()) {
-    uint32_t size = read_le32(wav, at + 4);
+    uint32_t size = decode_fixed32(wav.data() + at + 4);
     if (wav.compare(at, 4, "data") == 0) {
       for (size_t i = at + 8; i + 1 < at + 8 + size && i + 1 < wav.size(); i += 2) {
         auto v = static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint8_t>(wav[i]) |

@@ -204,7 +204,7 @@ TEST_F(StreamMode, ALoadedRecogniserIsReusedForEqualDirectoriesOnly) {
   const std::string dir = scratch.path() + "/m";
   make_stream_model(dir);
   fs::create_directories(dir + "/sub");
-  StreamChild child({helper_path(), "--stream-stt"});
+  InteractiveChild child({helper_path(), "--stream-stt"});
   uint64_t id = 0;
   // Opens with `model_dir` and `model_id`, sends the "low" audio and returns
   // the replies up to the Final.
@@ -214,7 +214,7 @@ TEST_F(StreamMode, ALoadedRecogniserIsReusedForEqualDirectoriesOnly) {
                finish_frame(id));
     Replies got;
     while (got.empty() || got.back().tag == 0 || got.back().tag == 1) {
-      auto reply = child.next_reply();
+      auto reply = child.receive_stream_reply();
       if (!reply) break;
       got.push_back(*reply);
     }
@@ -233,7 +233,7 @@ TEST_F(StreamMode, ALoadedRecogniserIsReusedForEqualDirectoriesOnly) {
   make_stream_model(dir, "--low-word BRAVO");
   EXPECT_EQ(recording(dir + "/sub/..", "b"),
             (Replies{opened(5), partial(5, "BRAVO"), final_reply(5, "BRAVO")}));
-  ChildResult end = child.finish();
+  ChildResult end = child.finish_with_output();
   EXPECT_EQ(end.exit_code, 0);
   EXPECT_EQ(end.out, "");
   EXPECT_EQ(end.err, "");
@@ -242,19 +242,19 @@ TEST_F(StreamMode, ALoadedRecogniserIsReusedForEqualDirectoriesOnly) {
 TEST_F(StreamMode, ARelativeSpellingIsAnotherDirectory) {
   TempDir scratch;
   make_stream_model(scratch.path() + "/dir");
-  StreamChild child({helper_path(), "--stream-stt"});
+  InteractiveChild child({helper_path(), "--stream-stt"});
   // The child's working directory is the test's; use paths relative to it.
   const std::string rel = fs::relative(scratch.path() + "/dir").string();
   child.send(open_frame(1, rel) + audio_frames(1, audio("low")) + finish_frame(1));
-  EXPECT_EQ(child.next_reply(), opened(1));
-  EXPECT_EQ(child.next_reply(), partial(1, "LOW"));
-  EXPECT_EQ(child.next_reply(), final_reply(1, "LOW"));
+  EXPECT_EQ(child.receive_stream_reply(), opened(1));
+  EXPECT_EQ(child.receive_stream_reply(), partial(1, "LOW"));
+  EXPECT_EQ(child.receive_stream_reply(), final_reply(1, "LOW"));
   make_stream_model(scratch.path() + "/dir", "--low-word ALPHA");
   child.send(open_frame(2, "./" + rel) + audio_frames(2, audio("low")) + finish_frame(2));
-  EXPECT_EQ(child.next_reply(), opened(2));
-  EXPECT_EQ(child.next_reply(), partial(2, "ALPHA"));
-  EXPECT_EQ(child.next_reply(), final_reply(2, "ALPHA"));
-  EXPECT_EQ(child.finish().exit_code, 0);
+  EXPECT_EQ(child.receive_stream_reply(), opened(2));
+  EXPECT_EQ(child.receive_stream_reply(), partial(2, "ALPHA"));
+  EXPECT_EQ(child.receive_stream_reply(), final_reply(2, "ALPHA"));
+  EXPECT_EQ(child.finish(), 0);
 }
 
 TEST_F(StreamMode, TransportFailuresEndTheServiceWithStatusOne) {
@@ -352,7 +352,7 @@ TEST_F(StreamMode, ModeSelection) {
     EXPECT_EQ(r.exit_code, 0) << arg;
     ASSERT_GE(r.out.size(), 5u) << arg;
     EXPECT_EQ(r.out[0], '\x01') << arg;
-    EXPECT_EQ(read_le32(r.out, 1) + 5, r.out.size()) << arg;
+    EXPECT_EQ(decode_fixed32(r.out.data() + 1) + 5, r.out.size()) << arg;
   }
   // Stream mode with nothing to do.
   ChildResult empty = serve("");

@@ -79,13 +79,6 @@ std::string read_file(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-std::string frame(uint8_t tag, uint64_t id, const std::string& payload) {
-  std::string out(1, static_cast<char>(tag));
-  for (int i = 0; i < 8; ++i) out += static_cast<char>((id >> (8 * i)) & 0xFF);
-  out += le32(static_cast<uint32_t>(payload.size()));
-  return out + payload;
-}
-
 std::string open_frame(uint64_t id, const std::string& model_dir, const std::string& model_id) {
   std::string json = "{\"model_id\":\"" + model_id + "\",\"model_dir\":\"" + model_dir + "\"}";
   return frame(0, id, json);
@@ -102,66 +95,29 @@ std::string audio_frames(uint64_t id, const std::string& raw_f32, size_t block) 
   return out;
 }
 
-std::ostream& operator<<(std::ostream& os, const Reply& r) {
+Reply opened(uint64_t id) { return {0, id, ""}; }
+Reply partial(uint64_t id, const std::string& text) { return {1, id, text}; }
+Reply final_reply(uint64_t id, const std::string& text) { return {2, id, text}; }
+Reply error_reply(uint64_t id, const std::string& text) { return {3, id, text}; }
+
+std::vector<Reply> parse_replies(const std::string& out) {
+  wire::StreamReplyReader reader;
+  reader.feed(out);
+  std::vector<Reply> replies;
+  while (auto reply = reader.next()) replies.push_back(std::move(*reply));
+  if (reader.pending() > 0) ADD_FAILURE() << "torn reply at byte " << out.size() - reader.pending();
+  return replies;
+}
+
+}  // namespace velmora_corvane_tts::testing
+
+namespace velmora_corvane_tts::wire {
+
+std::ostream& operator<<(std::ostream& os, const StreamReply& r) {
   static const char* names[] = {"Opened", "Partial", "Final", "Error"};
   os << (r.tag < 4 ? names[r.tag] : "tag " + std::to_string(r.tag)) << "(" << r.id << ", \""
      << r.payload << "\")";
   return os;
 }
 
-Reply opened(uint64_t id) { return {0, id, ""}; }
-Reply partial(uint64_t id, const std::string& text) { return {1, id, text}; }
-Reply final_reply(uint64_t id, const std::string& text) { return {2, id, text}; }
-Reply error_reply(uint64_t id, const std::string& text) { return {3, id, text}; }
-
-namespace {
-
-uint64_t read_le64(const std::string& s, size_t at) {
-  uint64_t v = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    v |= static_cast<uint64_t>(static_cast<uint8_t>(s[at + i])) << (8 * i);
-  }
-  return v;
-}
-
-}  // namespace
-
-std::vector<Reply> parse_replies(const std::string& out) {
-  std::vector<Reply> replies;
-  size_t at = 0;
-  while (at < out.size()) {
-    if (out.size() - at < 13) {
-      ADD_FAILURE() << "torn reply header at byte " << at;
-      break;
-    }
-    Reply r;
-    r.tag = static_cast<uint8_t>(out[at]);
-    r.id = read_le64(out, at + 1);
-    uint32_t length = read_le32(out, at + 9);
-    if (out.size() - at - 13 < length) {
-      ADD_FAILURE() << "torn reply payload at byte " << at;
-      break;
-    }
-    r.payload = out.substr(at + 13, length);
-    replies.push_back(std::move(r));
-    at += 13 + length;
-  }
-  return replies;
-}
-
-#if !defined(_WIN32)
-std::optional<Reply> StreamChild::next_reply() {
-  std::string header = child_.receive(13);
-  if (header.size() != 13) return std::nullopt;
-  Reply r;
-  r.tag = static_cast<uint8_t>(header[0]);
-  r.id = read_le64(header, 1);
-  uint32_t length = read_le32(header, 9);
-  r.payload = child_.receive(length);
-  if (r.payload.size() != length) return std::nullopt;
-  return r;
-}
-
-#endif  // !_WIN32
-
-}  // namespace velmora_corvane_tts::testing
+}  // namespace velmora_corvane_tts::wire

@@ -4,8 +4,6 @@
 #ifndef VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_
 #define VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -43,9 +41,10 @@ void speak(const std::string& sentence, const std::string& wav);
 // Reads a whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 
-// One frame on the wire: tag, 8-byte little-endian id, 4-byte little-endian
-// length, payload.
-std::string frame(uint8_t tag, uint64_t id, const std::string& payload = "");
+// One frame on the wire (wire::stream_frame).
+inline std::string frame(uint8_t tag, uint64_t id, const std::string& payload = "") {
+  return wire::stream_frame(tag, id, payload);
+}
 std::string open_frame(uint64_t id, const std::string& model_dir,
                        const std::string& model_id = "stream-model");
 std::string finish_frame(uint64_t id);
@@ -55,13 +54,7 @@ std::string cancel_frame(uint64_t id);
 // little-endian float32 bytes.
 std::string audio_frames(uint64_t id, const std::string& raw_f32, size_t block = 1600);
 
-struct Reply {
-  uint8_t tag = 0;
-  uint64_t id = 0;
-  std::string payload;
-  bool operator==(const Reply&) const = default;
-};
-std::ostream& operator<<(std::ostream& os, const Reply& r);
+using Reply = wire::StreamReply;
 
 // Reply constructors, for expectations.
 Reply opened(uint64_t id);
@@ -72,23 +65,11 @@ Reply error_reply(uint64_t id, const std::string& text);
 // Splits standard output into replies; fails the current test on a torn frame.
 std::vector<Reply> parse_replies(const std::string& out);
 
-// A helper child talked to one stream request at a time, for
-// conversations in which the test acts between requests.
-class StreamChild {
- public:
-  explicit StreamChild(const std::vector<std::string>& argv) : child_(argv) {}
-
-  void send(const std::string& bytes) { child_.send(bytes); }
-  // The next reply, or nothing when standard output ends or 300 s pass.
-  std::optional<Reply> next_reply();
-  // Closes standard input and waits; the rest of standard output and all
-  // of standard error are returned with the exit status.
-  ChildResult finish() { return child_.finish_with_output(); }
-
- private:
-  InteractiveChild child_;
-};
-
 }  // namespace velmora_corvane_tts::testing
+
+namespace velmora_corvane_tts::wire {
+// For test messages: "Partial(7, \"text\")".
+std::ostream& operator<<(std::ostream& os, const StreamReply& r);
+}  // namespace velmora_corvane_tts::wire
 
 #endif  // VELMORA_CORVANE_TTS_TESTS_STREAM_STREAM_TEST_UTIL_H_

@@ -1,11 +1,18 @@
-// Runs a program as a child with pipes on all three standard streams, feeds
-// it input and collects everything it writes.
+// Runs the helper (or another program) as a child over pipes through the
+// wire kit (src/wire/), feeds it input and collects everything it writes;
+// and the few things the tests add around it.
 #ifndef VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_
 #define VELMORA_CORVANE_TTS_TESTS_SUPPORT_CHILD_PROCESS_H_
 
 #include <cstdint>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+#include "common/coding.h"
+#include "wire/helper_process.h"
+#include "wire/wire.h"
 
 namespace velmora_corvane_tts::testing {
 
@@ -59,6 +66,13 @@ class TempDir {
   std::string path_;
 };
 
+// `v` as 4 little-endian bytes, for frames built by hand.
+inline std::string le32(uint32_t v) {
+  std::string s;
+  put_fixed32(s, v);
+  return s;
+}
+
 // Runs a command through /bin/sh; returns its exit status (-1 on failure to start).
 int run_shell(const std::string& command);
 
@@ -75,29 +89,22 @@ std::vector<std::string> unprivileged(const std::vector<std::string>& argv, std:
 void make_tts_model(const std::string& kind, const std::string& dir,
                     const std::string& extra_args = "");
 
-// Little-endian helpers for building and reading frames.
-std::string le32(uint32_t v);
-uint32_t read_le32(const std::string& s, size_t at);
-
 }  // namespace velmora_corvane_tts::testing
 
 
 namespace velmora_corvane_tts::testing {
 
 // One synthesis reply frame as read back from the helper's output.
-struct TtsReply {
-  uint8_t status = 0;
-  std::string payload;
-};
+using TtsReply = wire::SynthesisReply;
 
 // `s` as a JSON string: quoted, with quotes, backslashes and control
 // characters escaped.
 std::string json_string(const std::string& s);
 
 // A synthesis request frame: 4-byte length, then `body`.
-std::string tts_frame(const std::string& body);
+inline std::string tts_frame(const std::string& body) { return wire::synthesis_request_frame(body); }
 
-// A synthesis request body with JSON string escaping applied to every text.
+// A synthesis request body (wire::synthesis_request_json).
 std::string tts_request(const std::string& model_id, const std::string& model_dir, int sid,
                         const std::string& text, double speed = 1.0,
                         const std::string& language = "en");
@@ -124,35 +131,38 @@ namespace velmora_corvane_tts::testing {
 class InteractiveChild {
  public:
   InteractiveChild(const std::vector<std::string>& argv, const std::string& working_dir = "");
-  ~InteractiveChild();
+  ~InteractiveChild() { finish(); }
   InteractiveChild(const InteractiveChild&) = delete;
   InteractiveChild& operator=(const InteractiveChild&) = delete;
 
+  // Fails the current test when the child stops reading.
   void send(const std::string& bytes);
   // Reads exactly `n` bytes of standard output; fewer when it ends or when
   // nothing arrives for 300 s (a guard against a hung helper; a 64 MiB reply
   // takes tens of seconds under the sanitizers).
-  std::string receive(size_t n);
-  // Reads one synthesis reply frame.
+  std::string receive(size_t n) { return helper_.receive(n); }
+  // Reads one synthesis reply frame; fails the current test when none comes.
   TtsReply receive_tts_reply();
+  // Reads one stream-mode reply, or nothing when the output ends or stalls.
+  std::optional<wire::StreamReply> receive_stream_reply() {
+    return helper_.receive_stream_reply();
+  }
   // Closes this end of standard output, as an application that goes away
   // does: the child's next write fails with a broken pipe.
-  void stop_reading();
+  void stop_reading() { helper_.child().close_output(); }
   // Closes standard input and returns the exit status.
   int finish() { return finish_with_output().exit_code; }
   // Closes standard input and waits; returns the rest of standard output,
   // all of standard error and the exit status.
   ChildResult finish_with_output();
-  int pid() const { return pid_; }
+  int pid() const { return static_cast<int>(helper_.child().id()); }
   // Page faults the child has taken that needed no disk read, all its
   // threads together (/proc); -1 when unreadable.
   long minor_faults() const;
 
  private:
   TempDir scratch_;
-  int pid_ = -1;
-  int in_ = -1;
-  int out_ = -1;
+  wire::HelperProcess helper_;
 };
 
 }  // namespace velmora_corvane_tts::testing
