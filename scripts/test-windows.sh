@@ -25,7 +25,7 @@ part "build (Windows)" "$t"
 t=$(seconds)
 scripts/bootstrap.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-nice -n 10 cmake --build build -j2 --target e2e_tests stream_e2e_tests
+nice -n 10 cmake --build build -j2 --target e2e_tests
 part "build (Linux test programs)" "$t"
 
 t=$(seconds)

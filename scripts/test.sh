@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test. The helper ends up at build/velmora-corvane-tts.
 #
-# Three parts, in order:
+# Three stages, in order:
 #   1. the normal build (build/) and its test suite;
 #   2. the same suite built with AddressSanitizer and UndefinedBehaviorSanitizer
 #      (build-asan/), LeakSanitizer on, the speech runtime's own leaks
 #      suppressed (tests/sanitizers/lsan.supp);
 #   3. a short run of every libFuzzer target (scripts/fuzz.sh, build-fuzz/).
-# VCT_QUICK=1 runs part 1 only; VCT_FUZZ_SECONDS sets the time per target in
-# part 3 (default 20).
+# VCT_QUICK=1 runs stage 1 only; VCT_FUZZ_SECONDS sets the time per target in
+# stage 3 (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -27,7 +27,7 @@ export LSAN_OPTIONS="suppressions=$PWD/tests/sanitizers/lsan.supp:print_suppress
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # The 64 MiB response-limit case is left out here: under the sanitizers it
 # needs more than a gigabyte and close to a minute on a loaded machine; it
-# runs in part 1, and the code it reaches is the same that smaller replies
+# runs in stage 1, and the code it reaches is the same that smaller replies
 # take.
 ctest --test-dir build-asan --output-on-failure -j2 --timeout 900 -E '^TtsResponseLimit\.'
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS

@@ -20,10 +20,8 @@ std::string to_valid_utf8(std::string_view bytes);
 // kMaxMessageChars kept characters cut. Invalid UTF-8 becomes U+FFFD first.
 std::string clean_message(std::string_view message);
 
-// True for the characters with the Unicode White_Space property.
-bool is_white_space(char32_t c);
-
-// `text` (valid UTF-8) without leading and trailing White_Space characters.
+// `text` (valid UTF-8) without leading and trailing characters that have
+// the Unicode White_Space property.
 std::string_view trim_white_space(std::string_view text);
 
 // Number of Unicode scalar values in `text` (valid UTF-8).

@@ -71,6 +71,8 @@ auto guarded(Fn&& call) -> Result<decltype(call())> {
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
+void release_result_json(const char* json) { SherpaOnnxDestroyOnlineStreamResultJson(json); }
+
 const Error kNulInText("a text for the speech runtime contains a NUL character");
 const Error kFailedStream("the speech runtime failed on this stream before");
 
@@ -95,7 +97,6 @@ void release_online_recognizer(const SherpaOnnxOnlineRecognizer* h) {
 }
 void release_online_stream(const SherpaOnnxOnlineStream* h) { SherpaOnnxDestroyOnlineStream(h); }
 void release_wave(const SherpaOnnxWave* h) { SherpaOnnxFreeWave(h); }
-void release_result_json(const char* json) { SherpaOnnxDestroyOnlineStreamResultJson(json); }
 
 // ---- Synthesis ----------------------------------------------------------------
 

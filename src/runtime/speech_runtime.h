@@ -60,7 +60,6 @@ void release_generated_audio(const SherpaOnnxGeneratedAudio* handle);
 void release_online_recognizer(const SherpaOnnxOnlineRecognizer* handle);
 void release_online_stream(const SherpaOnnxOnlineStream* handle);
 void release_wave(const SherpaOnnxWave* handle);
-void release_result_json(const char* json);
 
 // ---- Synthesis ----------------------------------------------------------------
 

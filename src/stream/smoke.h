@@ -24,6 +24,9 @@
 
 namespace velmora_corvane_tts {
 
+// The pieces of smoke() below are exported as a test seam: their rounding
+// and formats are checked for many values without running a recogniser.
+
 // Block of samples fed per step for a file at `sample_rate`: a tenth of a
 // second (single precision, truncated), at least 1.
 int32_t smoke_block_size(int32_t sample_rate);

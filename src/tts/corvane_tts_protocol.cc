@@ -20,6 +20,13 @@ constexpr std::array<JsonField, 6> kFields = {{
 }};
 constexpr JsonRecordShape kShape{"LocalTtsRequest", kFields};
 
+// Number of voices of a catalogue model id; 0 for an unknown id.
+uint32_t voice_count(std::string_view model_id) {
+  if (model_id == kKokoroModelId) return 3;
+  if (model_id == kSupertonicModelId) return 10;
+  return 0;
+}
+
 }  // namespace
 
 Result<std::optional<uint32_t>> read_request_length(InputStream& input) {
@@ -40,12 +47,6 @@ Status write_reply_frame(OutputStream& output, uint8_t status, std::span<const u
   header[0] = status;
   encode_fixed32(header.data() + 1, static_cast<uint32_t>(payload.size()));
   return output.write_all({header, payload});
-}
-
-uint32_t voice_count(std::string_view model_id) {
-  if (model_id == kKokoroModelId) return 3;
-  if (model_id == kSupertonicModelId) return 10;
-  return 0;
 }
 
 Result<LocalTtsRequest> parse_request(std::string_view body) {

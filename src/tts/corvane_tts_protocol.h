@@ -74,9 +74,6 @@ Result<LocalTtsRequest> parse_request(std::string_view body);
 // messages are reply texts of the synthesis protocol, fixed word for word.
 Status validate_request(const LocalTtsRequest& request);
 
-// Number of voices of a catalogue model id; 0 for an unknown id.
-uint32_t voice_count(std::string_view model_id);
-
 }  // namespace velmora_corvane_tts
 
 #endif  // VELMORA_CORVANE_TTS_TTS_CORVANE_TTS_PROTOCOL_H_

@@ -10,6 +10,10 @@
 
 namespace velmora_corvane_tts {
 
+namespace {
+
+// The runtime engine configuration of a catalogue model id, with every file
+// joined onto `model_dir`; "Unsupported local speech model" for other ids.
 Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
                                                    std::string_view dir) {
   // Every kind takes TtsEngineSettings' engine-wide values as they are.
@@ -40,7 +44,6 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
   return settings;
 }
 
-namespace {
 
 // The first bytes of a phondata that espeak-ng accepts (its data files are
 // kEspeakDataFiles): the data format version 1.51 writes (0x014801) and the

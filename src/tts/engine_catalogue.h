@@ -12,11 +12,6 @@
 
 namespace velmora_corvane_tts {
 
-// The runtime engine configuration of a catalogue model id, with every file
-// joined onto `model_dir`; "Unsupported local speech model" for other ids.
-Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
-                                                   std::string_view model_dir);
-
 // Creates an engine for a catalogue model. Its messages are reply texts of
 // the synthesis protocol, fixed word for word. A model id outside the
 // catalogue gives "Unsupported local speech model". These give

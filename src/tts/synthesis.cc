@@ -6,7 +6,9 @@
 #include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
+namespace {
 
+// Below 0.5 becomes 0.5, above 2.0 becomes 2.0.
 float clamp_speed(float speed) {
   if (speed < 0.5f) speed = 0.5f;
   if (speed > 2.0f) speed = 2.0f;
@@ -35,6 +37,8 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
   }
   return g;
 }
+
+}  // namespace
 
 void MemoryPlan::prepare_for(std::string_view text) {
   using platform::LargeBlocks;

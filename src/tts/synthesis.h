@@ -14,16 +14,6 @@
 
 namespace velmora_corvane_tts {
 
-// Speed as the runtime receives it: below 0.5 becomes 0.5, above 2.0 becomes 2.0.
-float clamp_speed(float speed);
-
-// The text as the runtime receives it: the request's bytes with every 0x00
-// replaced by a space, nothing trimmed.
-std::string runtime_text(std::string_view text);
-
-// Per-request generation parameters for a catalogue model.
-runtime::GenerationSettings generation_settings(const LocalTtsRequest& request);
-
 // Sets the allocator up for each synthesis by the length of its text, over
 // the life of one service. Short texts reuse the memory earlier requests
 // freed, which makes them several times faster than fresh memory. The first
@@ -46,7 +36,10 @@ class MemoryPlan {
   bool long_text_served_ = false;
 };
 
-// Synthesises the request's text and encodes it as a WAV file. Messages
+// Synthesises the request's text and encodes it as a WAV file. The runtime
+// receives the text with every 0x00 byte replaced by a space and nothing
+// trimmed, the speed clamped to 0.5 to 2.0, and the generation parameters
+// of the request's catalogue model. Messages
 // (reply texts of the synthesis protocol, fixed):
 // "The local model could not synthesize this response" (no audio),
 // "The local model reported an invalid sample rate" (rate below 1),

@@ -7,6 +7,7 @@
 #include "tts/corvane_tts_protocol.h"
 #include "tts/engine_cache.h"
 #include "tts/synthesis.h"
+#include "tts/wave_encoding.h"
 
 namespace velmora_corvane_tts {
 namespace {
@@ -21,6 +22,18 @@ Status write_error(OutputStream& output, std::string_view message) {
   std::string cleaned = clean_message(message);
   return write_frame(output, kReplyError,
                      {reinterpret_cast<const uint8_t*>(cleaned.data()), cleaned.size()});
+}
+
+// The outcome of one request: the WAV bytes, or a message.
+using SynthesisReply = Result<WavBytes>;
+
+Status write_response(OutputStream& output, const SynthesisReply& reply) {
+  if (!reply.ok()) return write_error(output, reply.error().message());
+  const WavBytes& wav = reply.value();
+  if (wav.size() > kMaxResponseBytes) {
+    return write_error(output, "Generated speech exceeded the in-memory response limit");
+  }
+  return write_frame(output, kReplySuccess, wav);
 }
 
 // Handles one request body: parse, validate, load, synthesise.
@@ -59,15 +72,6 @@ Status serve(InputStream& input, OutputStream& output, EngineCache& cache) {
 }
 
 }  // namespace
-
-Status write_response(OutputStream& output, const SynthesisReply& reply) {
-  if (!reply.ok()) return write_error(output, reply.error().message());
-  const WavBytes& wav = reply.value();
-  if (wav.size() > kMaxResponseBytes) {
-    return write_error(output, "Generated speech exceeded the in-memory response limit");
-  }
-  return write_frame(output, kReplySuccess, wav);
-}
 
 Status run_tts_service(InputStream& input, OutputStream& output) {
   EngineCache cache;

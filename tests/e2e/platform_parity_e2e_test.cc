@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "stream/stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/tts_model_suite.h"
 

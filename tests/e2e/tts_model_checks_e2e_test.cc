@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream/stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/fault_injection.h"
 #include "support/tts_model_suite.h"

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/tts_model_suite.h"
 

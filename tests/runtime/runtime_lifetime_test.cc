@@ -16,7 +16,7 @@
 #include "common/io.h"
 #include "runtime/runtime_trace.h"
 #include "stream/voice_stream_helper.h"
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/memory_channel.h"
 #include "tts/tts_service.h"

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "runtime/fake_sherpa.h"
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/memory_channel.h"
 
 namespace velmora_corvane_tts {

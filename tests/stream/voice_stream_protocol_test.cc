@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/test_channel.h"
 

@@ -1,7 +1,7 @@
 // corvane-listen as a person runs it, against the built helper.
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {

@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "common/coding.h"
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/tts_model_suite.h"
 #include "velmora_corvane/synthesizer.h"

@@ -11,7 +11,8 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_model_suite.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 #include "support/fault_injection.h"
 
@@ -22,16 +23,8 @@ using Replies = std::vector<Reply>;
 const std::string kCut =
     "Corvane voice helper: Could not read a request frame: failed to fill whole buffer\n";
 
-class StreamFaults : public ::testing::Test {
+class StreamFaults : public StreamModelSuite {
  protected:
-  static void SetUpTestSuite() {
-    root_ = new TempDir();
-    make_stream_model(root_->path() + "/m");
-  }
-  static void TearDownTestSuite() {
-    delete root_;
-    root_ = nullptr;
-  }
 
   // 0.3 s of a 440 Hz tone, then 0.3 s of silence: "LOW" once the tone has
   // been decoded. Raw little-endian floats.
@@ -51,7 +44,7 @@ class StreamFaults : public ::testing::Test {
   // model that is cancelled; a Finish without a stream; a reopen that ends
   // with the input. Returns the input and the offset of each frame.
   static std::string session(std::vector<size_t>& boundaries) {
-    const std::string m = root_->path() + "/m";
+    const std::string m = model();
     std::vector<std::string> frames = {open_frame(1, m)};
     std::string raw = tone();
     for (size_t at = 0; at < raw.size(); at += 6400) frames.push_back(frame(1, 1, raw.substr(at, 6400)));
@@ -65,10 +58,7 @@ class StreamFaults : public ::testing::Test {
     frames.push_back(open_frame(3, m));
     return join_frames(frames, boundaries);
   }
-
-  static TempDir* root_;
 };
-TempDir* StreamFaults::root_ = nullptr;
 
 TEST_F(StreamFaults, EveryCutOfASessionEndsExactlyAsItShould) {
   CutPlan plan;
@@ -117,7 +107,7 @@ TEST_F(StreamFaults, OneByteAtATimeGivesTheSameReplies) {
 TEST_F(StreamFaults, AReaderThatGoesAwayMidSessionEndsTheServiceWithBrokenPipe) {
   signal(SIGPIPE, SIG_IGN);
   InteractiveChild helper({helper_path(), "--stream-stt"});
-  helper.send(open_frame(5, root_->path() + "/m"));
+  helper.send(open_frame(5, model()));
   std::string opened_reply = helper.receive(13);
   ASSERT_EQ(opened_reply.size(), 13u);
   EXPECT_EQ(opened_reply[0], 0);

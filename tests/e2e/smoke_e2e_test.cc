@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "stream/recognizer.h"
-#include "stream_test_util.h"
+#include "support/stream_model_suite.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {
@@ -73,11 +74,10 @@ std::vector<std::string> smoke_lines(const std::string& err) {
   return out;
 }
 
-class SmokeMode : public ::testing::Test {
+class SmokeMode : public StreamModelSuite {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    make_stream_model(model());
+    StreamModelSuite::SetUpTestSuite();
     struct Wav {
       const char* name;
       const char* args;
@@ -96,14 +96,9 @@ class SmokeMode : public ::testing::Test {
         {"rate384001.wav", "--preset low --header-rate 384001"},
         {"rate-max.wav", "--preset low --header-rate 2147483647"},
     };
-    for (const Wav& w : wavs) make_stream_audio(dir_->path() + "/" + w.name, w.args);
+    for (const Wav& w : wavs) make_stream_audio(wav(w.name), w.args);
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static std::string model() { return dir_->path() + "/model"; }
-  static std::string wav(const std::string& name) { return dir_->path() + "/" + name; }
+  static std::string wav(const std::string& name) { return root() + "/" + name; }
   static ChildResult smoke(const std::vector<std::string>& operands) {
     std::vector<std::string> argv{helper_path(), "--stream-stt-smoke"};
     argv.insert(argv.end(), operands.begin(), operands.end());
@@ -113,10 +108,7 @@ class SmokeMode : public ::testing::Test {
     return kPrefix + "loaded " + model_dir + " in {ms} ms with " +
            std::to_string(recognizer_threads()) + " threads";
   }
-
-  static TempDir* dir_;
 };
-TempDir* SmokeMode::dir_ = nullptr;
 
 TEST_F(SmokeMode, ASixteenKilohertzFileShowsEveryLine) {
   ChildResult r = smoke({model(), wav("lh16k.wav")});
@@ -193,7 +185,7 @@ TEST_F(SmokeMode, UnreadableFilesAndRatesOutOfBoundsStopAfterTheLoadLine) {
   // such files are as good as unreadable, as are rates below 1.
   for (const std::string& file :
        {wav("rate0.wav"), wav("rate-neg.wav"), wav("rate7999.wav"), wav("rate384001.wav"),
-        wav("rate-max.wav"), wav("absent.wav"), dir_->path()}) {
+        wav("rate-max.wav"), wav("absent.wav"), root()}) {
     ChildResult r = smoke({model(), file});
     EXPECT_EQ(r.exit_code, 1) << file;
     expect_lines(r.out, {loaded_line(model())});

@@ -1,4 +1,4 @@
-#include "stream_test_util.h"
+#include "support/stream_test_util.h"
 
 #include <algorithm>
 #include <filesystem>

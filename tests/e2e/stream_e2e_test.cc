@@ -6,7 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "stream_test_util.h"
+#include "support/stream_model_suite.h"
+#include "support/stream_test_util.h"
 #include "support/child_process.h"
 
 namespace velmora_corvane_tts::testing {
@@ -18,40 +19,27 @@ using Replies = std::vector<Reply>;
 const std::string kNoStream = "The streaming voice runtime has no open stream for this recording";
 const std::string kNoModel = "No speech model is loaded";
 
-class StreamMode : public ::testing::Test {
+class StreamMode : public StreamModelSuite {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new TempDir();
-    make_stream_model(model());
+    StreamModelSuite::SetUpTestSuite();
     for (const char* preset : {"low", "low-high", "silence"}) {
-      make_stream_audio(dir_->path() + "/" + preset + ".f32",
+      make_stream_audio(root() + "/" + preset + ".f32",
                         std::string("--raw-f32 --preset ") + preset);
     }
   }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
 
-  static std::string model() { return dir_->path() + "/model"; }
   static std::string audio(const std::string& preset) {
-    return read_file(dir_->path() + "/" + preset + ".f32");
+    return read_file(root() + "/" + preset + ".f32");
   }
-  // The helper in stream mode with `input`; a run that ends normally has
-  // nothing on standard error.
-  static ChildResult serve(const std::string& input, const ChildOptions& options = {}) {
-    return run_child({helper_path(), "--stream-stt"}, input, options);
-  }
+  // A run that ends normally has nothing on standard error.
   static Replies replies_of(const std::string& input) {
     ChildResult r = serve(input);
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "");
     return parse_replies(r.out);
   }
-
-  static TempDir* dir_;
 };
-TempDir* StreamMode::dir_ = nullptr;
 
 TEST_F(StreamMode, OpenAudioFinishGiveOpenedPartialsAndFinalWithTheirIds) {
   const uint64_t id = 0x1122334455667788u;
