@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -135,6 +136,28 @@ TEST_F(ClientSynthesis, AKillingRequestFailsAloneAndAFreshHelperServesTheNext) {
   EXPECT_FALSE(seen.empty());
 }
 
+TEST_F(ClientSynthesis, TheRequestsQueuedBehindOneThatDiedGoToTheNextHelper) {
+  // A stand-in whose first run ends (status 3) a second after it starts,
+  // reading nothing; later runs are the helper.
+  std::string script = root() + "/dies-once.sh";
+  std::ofstream(script) << "#!/bin/sh\nif [ ! -e '" << root() << "/ran' ]; then touch '" << root()
+                        << "/ran'; sleep 1; exit 3; fi\nexec '" << t::helper_path() << "' \"$@\"\n";
+  std::filesystem::permissions(script, std::filesystem::perms::owner_all);
+  HelperOptions o = options();
+  o.helper_path = script;
+  Synthesizer synth(o);
+  std::optional<Result<Speech>> first, second;
+  std::thread a([&] { first = synth.synthesize(request("First.")); });
+  std::this_thread::sleep_for(milliseconds(100));
+  std::thread b([&] { second = synth.synthesize(request("Second.")); });
+  a.join();
+  b.join();
+  ASSERT_FALSE(first->ok());
+  EXPECT_EQ(first->error().kind(), ErrorKind::kHelperExited);
+  EXPECT_EQ(first->error().message(), "The helper exited with status 3");
+  EXPECT_TRUE(second->ok()) << kinds(second->error());
+}
+
 TEST_F(ClientSynthesis, AFloodOnStandardErrorDoesNotStall) {
   // A stand-in that writes 20 MB of lines to standard error before it
   // becomes the helper: unread, the pipe would fill and it would stop.
@@ -143,7 +166,7 @@ TEST_F(ClientSynthesis, AFloodOnStandardErrorDoesNotStall) {
                         << t::helper_path() << "' \"$@\"\n";
   std::filesystem::permissions(script, std::filesystem::perms::owner_all);
   std::atomic<size_t> lines{0};
-  HelperOptions o = options(milliseconds(60000));
+  HelperOptions o = options(milliseconds(20000));
   o.helper_path = script;
   o.on_stderr_line = [&](std::string_view) { ++lines; };
   Synthesizer synth(o);
