@@ -6,13 +6,13 @@ namespace {
 double read_seconds(Child& child) {
   uint8_t ns[8];
   child.read_exact(ns, sizeof ns);
-  return static_cast<double>(get_le64(ns)) * 1e-9;
+  return static_cast<double>(decode_fixed64(ns)) * 1e-9;
 }
 
 std::string read_text(Child& child) {
   uint8_t size[4];
   child.read_exact(size, sizeof size);
-  std::string text(get_le32(size), '\0');
+  std::string text(decode_fixed32(size), '\0');
   if (!text.empty()) child.read_exact(text.data(), text.size());
   return text;
 }
@@ -25,7 +25,7 @@ BareSynthesis::BareSynthesis(const Config& config, const std::string& model_id,
 
 double BareSynthesis::run(const std::string& text, std::string* wav) {
   std::string request;
-  put_le32(request, static_cast<uint32_t>(text.size()));
+  put_fixed32(request, static_cast<uint32_t>(text.size()));
   request += text;
   request.push_back(wav != nullptr ? 1 : 0);
   child_.write_all(request);
@@ -33,7 +33,7 @@ double BareSynthesis::run(const std::string& text, std::string* wav) {
   uint8_t size[4];
   child_.read_exact(size, sizeof size);
   if (wav != nullptr) {
-    wav->resize(get_le32(size));
+    wav->resize(decode_fixed32(size));
     child_.read_exact(wav->data(), wav->size());
   }
   return seconds;
@@ -53,7 +53,7 @@ BareRecognition::Session BareRecognition::run(bool detail) {
   if (detail) {
     uint8_t count[4];
     child_.read_exact(count, sizeof count);
-    for (uint32_t k = 0; k < get_le32(count); ++k) {
+    for (uint32_t k = 0; k < decode_fixed32(count); ++k) {
       s.block_seconds.push_back(read_seconds(child_));
       s.texts.push_back(read_text(child_));
     }

@@ -9,8 +9,9 @@
 //     ALLOCATOR is "default" (glibc as it starts) or "reuse" (what a user
 //     tunes for repeated calls: mmap threshold 32 MiB, trim threshold 64 MiB)
 //     request: u32 text length, text, u8 flags (1: send the WAV back)
-//     reply:   u64 nanoseconds of generate + f32_mono_wave + releasing the
-//              runtime's audio, u32 WAV size, the WAV when asked for
+//     reply:   u64 nanoseconds of the product's synthesize() (generate, the
+//              WAV, releasing the runtime's audio), u32 WAV size, the WAV
+//              when asked for
 //
 //   vct-bench-bare stream MODEL_DIR THREADS AUDIO_F32
 //     (allocator as "reuse" above)
@@ -67,7 +68,7 @@ uint64_t nanoseconds_since(Clock::time_point start) {
 }
 
 void put_text(std::string& out, const std::string& text) {
-  put_le32(out, static_cast<uint32_t>(text.size()));
+  put_fixed32(out, static_cast<uint32_t>(text.size()));
   out += text;
 }
 
@@ -81,27 +82,21 @@ int serve_synthesis(const std::string& model_id, const std::string& model_dir) {
   for (;;) {
     uint8_t header[4];
     if (!read_exact(header, sizeof header)) return 0;
-    request.text.resize(get_le32(header));
+    request.text.resize(decode_fixed32(header));
     uint8_t flags = 0;
     if (!read_exact(request.text.data(), request.text.size()) || !read_exact(&flags, 1)) {
       die("bare runner: truncated request");
     }
     Clock::time_point start = Clock::now();
-    vct::WavBytes wav;
-    {
-      auto audio = engine.value().generate(vct::runtime_text(request.text),
-                                           vct::generation_settings(request));
-      if (!audio.ok()) die(audio.error().message());
-      auto encoded = vct::f32_mono_wave(
-          {audio.value().samples(), static_cast<size_t>(audio.value().sample_count())},
-          static_cast<uint32_t>(audio.value().sample_rate()));
-      if (!encoded.ok()) die(encoded.error().message());
-      wav = std::move(encoded).value();
-    }  // the runtime's audio is released here, as the helper releases it before it replies
+    // The product's own synthesis: generate, encode, release the runtime's
+    // audio, as the helper does before it replies.
+    auto synthesized = vct::synthesize(engine.value(), request);
+    if (!synthesized.ok()) die(synthesized.error().message());
+    const vct::WavBytes wav = std::move(synthesized).value();
     const uint64_t ns = nanoseconds_since(start);
     std::string reply;
-    put_le64(reply, ns);
-    put_le32(reply, static_cast<uint32_t>(wav.size()));
+    put_fixed64(reply, ns);
+    put_fixed32(reply, static_cast<uint32_t>(wav.size()));
     write_all(reply);
     if ((flags & 1) != 0) {
       write_all({reinterpret_cast<const char*>(wav.data()), wav.size()});
@@ -208,12 +203,12 @@ int serve_recognition(const std::string& model_dir, int32_t threads,
     if (!read_exact(&detail, 1)) return 0;
     const uint64_t ns = recognizer.session(audio, block_ns, texts, final_text);
     std::string reply;
-    put_le64(reply, ns);
+    put_fixed64(reply, ns);
     put_text(reply, final_text);
     if (detail != 0) {
-      put_le32(reply, static_cast<uint32_t>(block_ns.size()));
+      put_fixed32(reply, static_cast<uint32_t>(block_ns.size()));
       for (size_t k = 0; k < block_ns.size(); ++k) {
-        put_le64(reply, block_ns[k]);
+        put_fixed64(reply, block_ns[k]);
         put_text(reply, texts[k]);
       }
     }

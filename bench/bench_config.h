@@ -11,10 +11,9 @@ namespace vct_bench {
 
 struct Config {
   std::string helper;      // the built helper
-  std::string floor;       // vct-bench-floor
+  std::string floor;       // vct-bench-floor (both modes)
   std::string generate;    // vct-bench-generate
   std::string bare;        // vct-bench-bare
-  std::string stream_floor;  // vct-bench-stream-floor
   std::string source_dir;  // root of the source tree
   std::string data_dir;    // generated models, audio and texts
   std::string log_path;    // standard error of every child goes here

@@ -41,7 +41,6 @@ int main(int argc, char** argv) {
   config.floor = VCT_BENCH_FLOOR;
   config.generate = VCT_BENCH_GENERATE;
   config.bare = VCT_BENCH_BARE;
-  config.stream_floor = VCT_BENCH_STREAM_FLOOR;
   config.source_dir = VCT_SOURCE_DIR;
   std::set<std::string> only;
   for (int i = 1; i < argc; ++i) {

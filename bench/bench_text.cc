@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "bench_util.h"
+#include "wire/wire.h"
 
 namespace vct_bench {
 
@@ -27,32 +28,10 @@ std::string english_text(size_t chars) {
   return text + ".";
 }
 
-std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char buffer[8];
-      std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-      out += buffer;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
 std::string synthesis_request_frame(const std::string& model_id, const std::string& dir,
                                     const std::string& text) {
-  std::string body = "{\"model_id\":" + json_string(model_id) + ",\"model_dir\":" +
-                     json_string(dir) + ",\"sid\":0,\"language\":\"en\",\"speed\":1.0,\"text\":" +
-                     json_string(text) + "}";
-  std::string frame;
-  put_le32(frame, static_cast<uint32_t>(body.size()));
-  return frame + body;
+  namespace wire = velmora_corvane_tts::wire;
+  return wire::synthesis_request_frame(wire::synthesis_request_json({model_id, dir, 0, "en", 1.0f, text}));
 }
 
 }  // namespace vct_bench

@@ -11,8 +11,7 @@ namespace vct_bench {
 // stop: whole sentences, the last one cut to fit.
 std::string english_text(size_t chars);
 
-// `text` as a JSON string literal.
-std::string json_string(const std::string& text);
+
 
 // A synthesis request frame (4-byte length, JSON body) for voice 0, "en",
 // speed 1.0.

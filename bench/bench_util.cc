@@ -98,86 +98,41 @@ double percentile(std::vector<double> values, double p) {
 
 Child::Child(const std::vector<std::string>& argv, const std::string& stderr_path,
              const std::string& working_dir) {
-  int to_child[2];
-  int from_child[2];
-  if (::pipe2(to_child, O_CLOEXEC) != 0 || ::pipe2(from_child, O_CLOEXEC) != 0) {
-    die("pipe: " + std::string(std::strerror(errno)));
+  velmora_corvane_tts::platform::ChildOptions options;
+  options.working_dir = working_dir;
+  options.error_file = stderr_path.empty() ? "/dev/null" : stderr_path;
+  options.append_error = true;
+  if (int error = child_.start(argv, options); error != 0) {
+    die("cannot start " + argv.at(0) + ": " +
+        velmora_corvane_tts::platform::describe_os_error(error));
   }
-  std::vector<char*> args;
-  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  std::string err_path = stderr_path.empty() ? "/dev/null" : stderr_path;
-  pid_ = ::fork();
-  if (pid_ < 0) die("fork: " + std::string(std::strerror(errno)));
-  if (pid_ == 0) {
-    ::dup2(to_child[0], STDIN_FILENO);
-    ::dup2(from_child[1], STDOUT_FILENO);
-    int err = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (err >= 0) ::dup2(err, STDERR_FILENO);
-    if (!working_dir.empty() && ::chdir(working_dir.c_str()) != 0) _exit(126);
-    ::execv(args[0], args.data());
-    _exit(127);
-  }
-  ::close(to_child[0]);
-  ::close(from_child[1]);
-  in_fd_ = to_child[1];
-  out_fd_ = from_child[0];
-}
-
-Child::~Child() {
-  if (!waited_ && pid_ > 0) {
-    ::kill(pid_, SIGKILL);
-    wait();
-  }
-  if (out_fd_ >= 0) ::close(out_fd_);
 }
 
 void Child::write_all(const void* data, size_t size) {
-  const auto* p = static_cast<const uint8_t*>(data);
-  while (size > 0) {
-    ssize_t n = ::write(in_fd_, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) die("write to child: " + std::string(std::strerror(errno)));
-    p += n;
-    size -= static_cast<size_t>(n);
+  std::span<const uint8_t> rest(static_cast<const uint8_t*>(data), size);
+  while (!rest.empty()) {
+    auto r = velmora_corvane_tts::platform::write_some(child_.input(), std::span(&rest, 1));
+    if (r.error != 0 || r.count == 0) die("the child stopped reading");
+    rest = rest.subspan(r.count);
   }
 }
 
 void Child::read_exact(void* data, size_t size) {
   auto* p = static_cast<uint8_t*>(data);
   while (size > 0) {
-    ssize_t n = ::read(out_fd_, p, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) die("read from child: " + std::string(std::strerror(errno)));
-    if (n == 0) die("the child ended its output early");
-    p += n;
-    size -= static_cast<size_t>(n);
+    auto r = velmora_corvane_tts::platform::read_some(child_.output(), p, size);
+    if (r.error != 0) die("read from child: " + velmora_corvane_tts::platform::describe_os_error(r.error));
+    if (r.count == 0) die("the child ended its output early");
+    p += r.count;
+    size -= r.count;
   }
-}
-
-void Child::close_input() {
-  if (in_fd_ >= 0) ::close(in_fd_);
-  in_fd_ = -1;
 }
 
 Child::Exit Child::wait() {
   close_input();
-  Exit e;
-  if (waited_) return e;
-  int status = 0;
-  struct rusage usage;
-  std::memset(&usage, 0, sizeof usage);
-  while (::wait4(pid_, &status, 0, &usage) < 0) {
-    if (errno != EINTR) die("wait4: " + std::string(std::strerror(errno)));
-  }
-  waited_ = true;
-  e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  e.max_rss_kib = usage.ru_maxrss;
-  return e;
+  velmora_corvane_tts::platform::ExitOutcome end = *child_.wait();
+  return {end.kind == velmora_corvane_tts::platform::ExitOutcome::Kind::kExited ? end.code : -1};
 }
-
-long Child::rss_kib() const { return proc_status_kib(pid_, "VmRSS"); }
-long Child::peak_rss_kib() const { return proc_status_kib(pid_, "VmHWM"); }
 
 long proc_status_kib(pid_t pid, const char* field) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -212,23 +167,6 @@ bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) 
 void run_shell(const std::string& command) {
   int status = std::system(command.c_str());
   if (status != 0) die("command failed (" + std::to_string(status) + "): " + command);
-}
-
-void put_le32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-void put_le64(std::string& out, uint64_t v) {
-  for (int i = 0; i < 8; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
-}
-
-uint32_t get_le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-uint64_t get_le64(const uint8_t* p) {
-  return static_cast<uint64_t>(get_le32(p)) | static_cast<uint64_t>(get_le32(p + 4)) << 32;
 }
 
 void Table::add(Row row) {

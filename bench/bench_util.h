@@ -15,6 +15,9 @@
 #include <string_view>
 #include <vector>
 
+#include "common/coding.h"
+#include "platform/process.h"
+
 namespace vct_bench {
 
 // Prints "vct-bench: {message}" to standard error and exits with status 1.
@@ -33,50 +36,47 @@ inline double seconds_since(Clock::time_point start) {
 // spinning threads are not on the cores the other side is being timed on.
 void settle(std::initializer_list<pid_t> children = {});
 
+// A field of /proc/{pid}/status in kiB ("VmRSS", "VmHWM"); 0 when absent.
+long proc_status_kib(pid_t pid, const char* field);
+
 double median(std::vector<double> values);
 double minimum(const std::vector<double>& values);
 // Nearest-rank percentile, p in [0, 100].
 double percentile(std::vector<double> values, double p);
 
-// A program running as a child with pipes on its standard input and output.
-// Its standard error goes to `stderr_path` (appended), or to /dev/null.
+// A program running as a child with pipes on its standard input and output
+// (platform::Child). Its standard error goes to `stderr_path` (appended), or
+// to /dev/null. A failure to start it, write to it or read from it ends the
+// run.
 class Child {
  public:
   Child(const std::vector<std::string>& argv, const std::string& stderr_path = "",
         const std::string& working_dir = "");
-  ~Child();
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
 
   void write_all(const void* data, size_t size);
   void write_all(std::string_view bytes) { write_all(bytes.data(), bytes.size()); }
   void read_exact(void* data, size_t size);
   // Closes the child's standard input (its end of input).
-  void close_input();
+  void close_input() { child_.close_input(); }
 
   struct Exit {
-    int status = -1;       // exit status, or -1 when killed by a signal
-    long max_rss_kib = 0;  // peak resident set of the child
+    int status = -1;  // exit status, or -1 when ended by a signal
   };
   // Closes the input if still open and waits for the child.
   Exit wait();
 
   // Current and peak resident set, read from /proc; 0 when unreadable.
-  long rss_kib() const;
-  long peak_rss_kib() const;
+  long rss_kib() const { return proc_status_kib(pid(), "VmRSS"); }
+  long peak_rss_kib() const { return proc_status_kib(pid(), "VmHWM"); }
 
-  pid_t pid() const { return pid_; }
-  int output_fd() const { return out_fd_; }
+  pid_t pid() const { return static_cast<pid_t>(child_.id()); }
+  int output_fd() const { return child_.output(); }
 
  private:
-  pid_t pid_ = -1;
-  int in_fd_ = -1;
-  int out_fd_ = -1;
-  bool waited_ = false;
+  velmora_corvane_tts::platform::Child child_;
 };
 
-// A field of /proc/{pid}/status in kiB ("VmRSS", "VmHWM"); 0 when absent.
-long proc_status_kib(pid_t pid, const char* field);
+
 // Lowers the peak resident set (VmHWM) of process `pid` to its current
 // resident set, so that the next reading is the peak from now on.
 void reset_peak_rss(pid_t pid);
@@ -87,11 +87,11 @@ bool file_exists(const std::string& path);
 // Runs a command through /bin/sh; dies when it fails.
 void run_shell(const std::string& command);
 
-// Little-endian integer into bytes.
-void put_le32(std::string& out, uint32_t v);
-void put_le64(std::string& out, uint64_t v);
-uint32_t get_le32(const uint8_t* p);
-uint64_t get_le64(const uint8_t* p);
+// Little-endian integers: the helper's own coding.
+using velmora_corvane_tts::decode_fixed32;
+using velmora_corvane_tts::decode_fixed64;
+using velmora_corvane_tts::put_fixed32;
+using velmora_corvane_tts::put_fixed64;
 
 // One row of the result table.
 struct Row {

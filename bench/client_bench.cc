@@ -11,8 +11,6 @@
 //                 against one 10,000-character request; its own peak
 //                 resident set (over its peak on one sentence) against the
 //                 WAV of that one request.
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -36,7 +34,7 @@ double raw_round_trip(Child& child, const std::string& frame, std::string* paylo
   child.write_all(frame);
   uint8_t header[5];
   child.read_exact(header, sizeof header);
-  std::string body(get_le32(header + 1), '\0');
+  std::string body(velmora_corvane_tts::decode_fixed32(header + 1), '\0');
   child.read_exact(body.data(), body.size());
   double s = seconds_since(start);
   if (header[0] != 0) die("the helper refused a benchmark request: " + body);
@@ -58,42 +56,24 @@ struct SayRun {
 };
 
 SayRun run_say(const Config& config, const std::string& model_dir, const std::string& text) {
-  std::string text_path = config.data_dir + "/say-text.txt";
-  write_file(text_path, text);
-  int out[2];
-  if (pipe(out) != 0) die("pipe");
+  const std::string say = config.helper.substr(0, config.helper.rfind('/') + 1) + "corvane-say";
   Clock::time_point start = Clock::now();
-  pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out[1], 1);
-    int null = open("/dev/null", O_WRONLY);
-    dup2(null, 2);
-    int in = open(text_path.c_str(), O_RDONLY);
-    dup2(in, 0);
-    close(out[0]);
-    close(out[1]);
-    std::string say = config.helper.substr(0, config.helper.rfind('/') + 1) + "corvane-say";
-    execl(say.c_str(), say.c_str(), "--model-dir", model_dir.c_str(), "--helper",
-          config.helper.c_str(), static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(out[1]);
+  Child child({say, "--model-dir", model_dir, "--helper", config.helper});
+  child.write_all(text);
+  child.close_input();
   SayRun run;
   char buffer[65536];
   bool first = true;
   long peak_kib = 0;
-  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) {
+  for (ssize_t n; (n = read(child.output_fd(), buffer, sizeof buffer)) > 0;) {
     if (first) run.first = seconds_since(start);
     first = false;
     // The tool's own peak (its helper's is apart): the high-water mark only
     // grows, so the last reading before its output ends is the peak.
-    peak_kib = std::max(peak_kib, proc_status_kib(pid, "VmHWM"));
+    peak_kib = std::max(peak_kib, proc_status_kib(child.pid(), "VmHWM"));
   }
-  close(out[0]);
-  int status = 0;
-  waitpid(pid, &status, 0);
+  if (child.wait().status != 0) die("corvane-say failed");
   run.whole = seconds_since(start);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) die("corvane-say failed");
   run.peak_bytes = static_cast<double>(peak_kib) * 1024.0;
   return run;
 }

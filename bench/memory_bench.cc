@@ -40,7 +40,7 @@ void synthesis_peak(const Config& config, Table& table, const std::string& label
       helper.write_all(frame);
       uint8_t header[5];
       helper.read_exact(header, sizeof header);
-      wav_bytes = get_le32(header + 1);
+      wav_bytes = decode_fixed32(header + 1);
       std::vector<uint8_t> payload(wav_bytes);
       helper.read_exact(payload.data(), payload.size());
       if (header[0] != 0) die("the helper refused the 10,000-character request");

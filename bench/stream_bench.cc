@@ -117,7 +117,7 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   std::replace(script_name.begin(), script_name.end(), ' ', '-');
   const std::string script_path = config.data_dir + "/stream-floor-" + script_name + ".bin";
   write_file(script_path, helper.reply_script(audio));
-  StreamHelper floor(config, {config.stream_floor, script_path}, model.dir);
+  StreamHelper floor(config, {config.floor, "stream", script_path}, model.dir);
   floor.session(audio, nullptr);
 
   const std::initializer_list<pid_t> children = {helper.child().pid(), node ? node->pid() : 0,

@@ -15,14 +15,6 @@ std::vector<float> load_f32(const std::string& path) {
   return samples;
 }
 
-std::string stream_frame(uint8_t tag, uint64_t id, std::string_view payload) {
-  std::string f(1, static_cast<char>(tag));
-  put_le64(f, id);
-  put_le32(f, static_cast<uint32_t>(payload.size()));
-  f.append(payload);
-  return f;
-}
-
 std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at) {
   size_t n = std::min(kBlock, audio.size() - at);
   return stream_frame(kAudio, id,
@@ -34,8 +26,8 @@ Reply read_reply(Child& child) {
   child.read_exact(header, sizeof header);
   Reply r;
   r.tag = header[0];
-  r.id = get_le64(header + 1);
-  r.payload.resize(get_le32(header + 9));
+  r.id = decode_fixed64(header + 1);
+  r.payload.resize(decode_fixed32(header + 9));
   if (!r.payload.empty()) child.read_exact(r.payload.data(), r.payload.size());
   return r;
 }
@@ -43,11 +35,11 @@ Reply read_reply(Child& child) {
 StreamHelper::StreamHelper(const Config& config, const std::vector<std::string>& argv,
                            const std::string& model_dir)
     : child_(argv, config.log_path),
-      open_payload_("{\"model_id\":\"bench\",\"model_dir\":" + json_string(model_dir) + "}") {}
+      open_payload_(velmora_corvane_tts::wire::open_request_json("bench", model_dir)) {}
 
 StreamHelper::StreamHelper(const Config& config, const std::string& model_dir)
     : child_({config.helper, "--stream-stt"}, config.log_path),
-      open_payload_("{\"model_id\":\"bench\",\"model_dir\":" + json_string(model_dir) + "}") {}
+      open_payload_(velmora_corvane_tts::wire::open_request_json("bench", model_dir)) {}
 
 double StreamHelper::session(const std::vector<float>& audio, std::string* final_text) {
   const uint64_t id = next_id();
@@ -114,11 +106,11 @@ std::string StreamHelper::reply_script(const std::vector<float>& audio) {
       Reply r = read_reply(child_);
       if (r.tag == kError && r.payload.rfind("Unknown request tag", 0) == 0) break;
       std::string raw(1, static_cast<char>(r.tag));
-      put_le64(raw, r.id);
-      put_le32(raw, static_cast<uint32_t>(r.payload.size()));
+      put_fixed64(raw, r.id);
+      put_fixed32(raw, static_cast<uint32_t>(r.payload.size()));
       replies += raw + r.payload;
     }
-    put_le32(script, static_cast<uint32_t>(replies.size()));
+    put_fixed32(script, static_cast<uint32_t>(replies.size()));
     script += replies;
   }
   return script;

@@ -12,6 +12,7 @@
 
 #include "bench_config.h"
 #include "bench_util.h"
+#include "wire/wire.h"
 
 namespace vct_bench {
 
@@ -25,8 +26,8 @@ inline constexpr uint8_t kOpened = 0, kPartial = 1, kFinal = 2, kError = 3;
 
 // Raw little-endian float32 samples from a file.
 std::vector<float> load_f32(const std::string& path);
+using velmora_corvane_tts::wire::stream_frame;
 
-std::string stream_frame(uint8_t tag, uint64_t id, std::string_view payload);
 // The Audio frame of the block of `audio` that starts at sample `at`.
 std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at);
 
@@ -62,7 +63,7 @@ class StreamHelper {
   // One recording in lock step, every request frame followed by a barrier:
   // for each frame of the session (Open, the Audio frames, Finish), the
   // bytes of the replies it drew, in the form the script of
-  // vct-bench-stream-floor takes.
+  // `vct-bench-floor stream` takes.
   std::string reply_script(const std::vector<float>& audio);
 
  private:

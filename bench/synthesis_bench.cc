@@ -55,7 +55,7 @@ struct ReplyReader {
     uint8_t header[5];
     child.read_exact(header, sizeof header);
     status = header[0];
-    size = get_le32(header + 1);
+    size = decode_fixed32(header + 1);
     if (payload.size() < size) payload.resize(size);
     child.read_exact(payload.data(), size);
   }
@@ -122,7 +122,7 @@ void run_synthesis_bench(const Config& config, Table& table) {
         }
       }
 
-      Child floor({config.floor, std::to_string(reply.size)}, config.log_path);
+      Child floor({config.floor, "tts", std::to_string(reply.size)}, config.log_path);
       round_trip(floor, frame, reply);
 
       std::vector<double> by_default, by_reuse, trip, moved;

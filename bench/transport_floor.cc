@@ -1,68 +1,81 @@
-// The transport floor of a synthesis round trip: a process that only moves
-// the bytes. It reads synthesis request frames (4-byte little-endian length,
-// body) from standard input exactly as the helper does (one buffered read,
-// then the rest of the frame), and answers each with a success reply frame
-// whose payload has the size given on the command line, written with one
-// writev from a buffer it keeps, through a reply pipe widened as the helper
-// widens its own. No parsing, no synthesis, no encoding.
+// The transport floor: a process that only moves the bytes, through the
+// helper's own reading and writing (common/io.h and the two frame formats),
+// with pipes widened as the helper widens its own. No parsing, no
+// synthesis or recognition, no encoding.
 //
-//   vct-bench-floor REPLY_PAYLOAD_BYTES
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/uio.h>
-#include <unistd.h>
-
-#include <cstdint>
+//   vct-bench-floor tts REPLY_PAYLOAD_BYTES
+//     reads synthesis request frames and answers each with a success reply
+//     of that many zero bytes;
+//   vct-bench-floor stream SCRIPT
+//     reads stream request frames and after the k-th frame of a session
+//     writes the k-th reply bytes of a script recorded from the helper.
+//     SCRIPT: for each request frame of one session, in order, a u32
+//     little-endian length and that many bytes of replies (often none); it
+//     starts again after its last frame.
 #include <cstdlib>
-#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
 #include <vector>
 
-#include "floor_input.h"
+#include "common/coding.h"
+#include "common/io.h"
+#include "platform/platform.h"
+#include "stream/voice_stream_protocol.h"
+#include "tts/corvane_tts_protocol.h"
+
+namespace vct = velmora_corvane_tts;
+namespace platform = velmora_corvane_tts::platform;
 
 namespace {
 
-bool write_all(iovec* vec, int count) {
-  while (count > 0) {
-    ssize_t n = ::writev(STDOUT_FILENO, vec, count);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    auto left = static_cast<size_t>(n);
-    while (count > 0 && left >= vec->iov_len) {
-      left -= vec->iov_len;
-      ++vec;
-      --count;
-    }
-    if (count > 0) {
-      vec->iov_base = static_cast<uint8_t*>(vec->iov_base) + left;
-      vec->iov_len -= left;
+int move_synthesis(vct::InputStream& input, vct::OutputStream& output, size_t reply_bytes) {
+  const std::vector<uint8_t> payload(reply_bytes, 0);
+  std::vector<uint8_t> body;
+  for (;;) {
+    auto length = vct::read_request_length(input);
+    if (!length.ok() || !length.value().has_value()) return length.ok() ? 0 : 1;
+    body.resize(*length.value());
+    if (!input.read_exact(body).ok()) return 1;
+    if (!vct::write_reply_frame(output, vct::kReplySuccess, payload).ok()) return 1;
+  }
+}
+
+int move_stream(vct::InputStream& input, vct::OutputStream& output, const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream raw;
+  raw << file.rdbuf();
+  const std::string script = raw.str();
+  std::vector<std::string> replies;
+  for (size_t at = 0; at + 4 <= script.size();) {
+    uint32_t n = vct::decode_fixed32(script.data() + at);
+    replies.push_back(script.substr(at + 4, n));
+    at += 4 + n;
+  }
+  if (replies.empty()) return 2;
+  for (size_t k = 0;; k = (k + 1) % replies.size()) {
+    auto frame = vct::read_frame(input, vct::kMaxStreamFrameBytes);
+    if (!frame.ok() || !frame.value().has_value()) return frame.ok() ? 0 : 1;
+    const std::string& reply = replies[k];
+    if (!reply.empty() &&
+        !output.write_all({{reinterpret_cast<const uint8_t*>(reply.data()), reply.size()}}).ok()) {
+      return 1;
     }
   }
-  return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return 2;
-  const size_t reply_bytes = std::strtoull(argv[1], nullptr, 10);
-#if defined(F_SETPIPE_SZ)
-  (void)::fcntl(STDOUT_FILENO, F_SETPIPE_SZ, 1 << 20);
-#endif
-  std::vector<uint8_t> payload(reply_bytes, 0);
-  vct_bench::FloorInput input;
-  std::vector<uint8_t> body;
-  for (;;) {
-    uint8_t header[4];
-    if (!input.take(header, 4)) return 0;
-    uint32_t length = static_cast<uint32_t>(header[0]) | static_cast<uint32_t>(header[1]) << 8 |
-                      static_cast<uint32_t>(header[2]) << 16 |
-                      static_cast<uint32_t>(header[3]) << 24;
-    body.resize(length);
-    if (!input.take(body.data(), length)) return 1;
-    uint8_t reply[5] = {0, static_cast<uint8_t>(reply_bytes), static_cast<uint8_t>(reply_bytes >> 8),
-                        static_cast<uint8_t>(reply_bytes >> 16),
-                        static_cast<uint8_t>(reply_bytes >> 24)};
-    iovec vec[2] = {{reply, sizeof reply}, {payload.data(), payload.size()}};
-    if (!write_all(vec, payload.empty() ? 1 : 2)) return 1;
-  }
+  const std::string mode = argc == 3 ? argv[1] : "";
+  if (mode != "tts" && mode != "stream") return 2;
+  platform::prepare_standard_streams();
+  // As the helper starts: both pipes widened, replies on a private channel.
+  platform::widen_pipe(platform::standard_input(), 1 << 20);
+  vct::InputStream input(platform::standard_input());
+  platform::Channel out = platform::take_standard_output();
+  platform::widen_pipe(out, 1 << 20);
+  vct::OutputStream output(out);
+  if (mode == "tts") return move_synthesis(input, output, std::strtoull(argv[2], nullptr, 10));
+  return move_stream(input, output, argv[2]);
 }

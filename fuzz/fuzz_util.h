@@ -23,6 +23,10 @@ inline void check(bool condition, const std::string& what) {
   if (!condition) fail(what);
 }
 
+// Frames are read back with the helper's own byte order.
+using velmora_corvane_tts::decode_fixed32;
+using velmora_corvane_tts::decode_fixed64;
+
 inline bool valid_utf8(std::string_view s) { return to_valid_utf8(s) == s; }
 
 // A message as it may go on the wire: valid UTF-8, no control characters,

@@ -25,11 +25,11 @@ inline void encode_fixed(Byte* dst, Int value) {
 template <typename Int, typename Byte>
 inline Int decode_fixed(const Byte* src) {
   static_assert(sizeof(Byte) == 1);
-  Int value = 0;
+  uint64_t value = 0;
   for (size_t i = 0; i < sizeof(Int); ++i) {
-    value |= static_cast<Int>(static_cast<uint8_t>(src[i])) << (8 * i);
+    value |= static_cast<uint64_t>(static_cast<uint8_t>(src[i])) << (8 * i);
   }
-  return value;
+  return static_cast<Int>(value);
 }
 
 template <typename Byte>

@@ -31,10 +31,11 @@ struct ExitOutcome {
 struct ChildOptions {
   // The working directory of the child; empty: this process's.
   std::string working_dir;
-  // Standard error written to this file (created or truncated) instead of a
-  // pipe; empty: a pipe, which the caller must keep reading (or close) so
-  // that the child cannot stall on a full pipe.
+  // Standard error written to this file (created, and truncated unless
+  // `append_error`) instead of a pipe; empty: a pipe, which the caller must
+  // keep reading (or close) so that the child cannot stall on a full pipe.
   std::string error_file;
+  bool append_error = false;
 };
 
 // One child process and this process's ends of its pipes. The pipes are not

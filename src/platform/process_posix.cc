@@ -72,7 +72,8 @@ int Child::start(const std::vector<std::string>& argv, const ChildOptions& optio
     posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   } else {
     posix_spawn_file_actions_addopen(&actions, 2, options.error_file.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+                                     O_WRONLY | O_CREAT | (options.append_error ? O_APPEND : O_TRUNC),
+                                     0600);
   }
   if (!options.working_dir.empty()) {
     posix_spawn_file_actions_addchdir_np(&actions, options.working_dir.c_str());

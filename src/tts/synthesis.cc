@@ -23,6 +23,8 @@ std::string runtime_text(std::string_view text) {
   return out;
 }
 
+}  // namespace
+
 runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) {
   runtime::GenerationSettings g;
   g.silence_scale = 0.2f;
@@ -37,8 +39,6 @@ runtime::GenerationSettings generation_settings(const LocalTtsRequest& request) 
   }
   return g;
 }
-
-}  // namespace
 
 void MemoryPlan::prepare_for(std::string_view text) {
   using platform::LargeBlocks;

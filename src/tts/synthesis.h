@@ -14,6 +14,12 @@
 
 namespace velmora_corvane_tts {
 
+// The generation parameters of a request's catalogue model. Exported as a
+// labelled seam for the benchmark's runtime-only memory baseline
+// (bench/bare_generate.cc), which must generate exactly as synthesize()
+// does without building a WAV.
+runtime::GenerationSettings generation_settings(const LocalTtsRequest& request);
+
 // Sets the allocator up for each synthesis by the length of its text, over
 // the life of one service. Short texts reuse the memory earlier requests
 // freed, which makes them several times faster than fresh memory. The first
