@@ -30,6 +30,8 @@ void run_synthesis_bench(const Config& config, Table& table);
 void run_stream_bench(const Config& config, Table& table);
 void run_kernel_bench(const Config& config, Table& table);
 void run_memory_bench(const Config& config, Table& table);
+// Linux: the client library and corvane-say.
+void run_client_bench(const Config& config, Table& table);
 
 }  // namespace vct_bench
 

@@ -2,7 +2,7 @@
 // measurements taken in this run on this machine, printed with its target.
 //
 //   vct-bench --data DIR [--quick] [--node PATH] [--helper PATH]
-//             [--only synthesis|stream|kernels|memory]...
+//             [--only synthesis|stream|kernels|memory|client]...
 //
 // DIR holds the generated fixtures (see scripts/bench.sh). The exit status
 // is 0 when the run completed, whatever the figures; the table says which
@@ -83,6 +83,10 @@ int main(int argc, char** argv) {
   if (wanted("memory")) {
     std::printf("5 Memory...\n");
     run_memory_bench(config, table);
+  }
+  if (wanted("client")) {
+    std::printf("6 Client library and corvane-say...\n");
+    run_client_bench(config, table);
   }
   const std::string pressure_after = cpu_pressure();
   table.print();

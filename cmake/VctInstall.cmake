@@ -23,6 +23,10 @@ else()
 endif()
 
 set(VCT_INSTALLED_PROGRAMS velmora-corvane-tts)
+if(VCT_CLIENT)
+  # The command-line tools, beside the helper they start.
+  list(APPEND VCT_INSTALLED_PROGRAMS corvane-say corvane-listen corvane-check-model)
+endif()
 
 # The speech runtime as the build found it in SHERPA_DIR: installed as is.
 if(WIN32)
@@ -101,3 +105,27 @@ install(FILES README.md LICENSE THIRD-PARTY-NOTICES DESTINATION ${VCT_INSTALL_DO
 set(VCT_INSTALLED_GUIDES protocol.md models.md shipping.md robustness.md benchmarks.md windows.md)
 list(TRANSFORM VCT_INSTALLED_GUIDES PREPEND docs/)
 install(FILES ${VCT_INSTALLED_GUIDES} DESTINATION ${VCT_INSTALL_DOCDIR}/docs)
+
+# The client library (Linux for now): the archive, its public headers, a
+# CMake package (find_package(VelmoraCorvane), target VelmoraCorvane::client)
+# and a pkg-config file (velmora-corvane-client).
+if(VCT_CLIENT)
+  include(CMakePackageConfigHelpers)
+  set(VCT_INSTALL_CMAKEDIR lib/cmake/VelmoraCorvane)
+  install(TARGETS velmora_corvane_client EXPORT VelmoraCorvaneTargets ARCHIVE DESTINATION lib)
+  install(DIRECTORY include/velmora_corvane DESTINATION include)
+  install(EXPORT VelmoraCorvaneTargets NAMESPACE VelmoraCorvane::
+          DESTINATION ${VCT_INSTALL_CMAKEDIR})
+  configure_package_config_file(cmake/package/VelmoraCorvaneConfig.cmake.in
+    "${CMAKE_BINARY_DIR}/package/VelmoraCorvaneConfig.cmake"
+    INSTALL_DESTINATION ${VCT_INSTALL_CMAKEDIR})
+  # 0.x: a new minor version may change the interface.
+  write_basic_package_version_file("${CMAKE_BINARY_DIR}/package/VelmoraCorvaneConfigVersion.cmake"
+    COMPATIBILITY SameMinorVersion)
+  install(FILES "${CMAKE_BINARY_DIR}/package/VelmoraCorvaneConfig.cmake"
+                "${CMAKE_BINARY_DIR}/package/VelmoraCorvaneConfigVersion.cmake"
+          DESTINATION ${VCT_INSTALL_CMAKEDIR})
+  configure_file(cmake/package/velmora-corvane-client.pc.in
+    "${CMAKE_BINARY_DIR}/package/velmora-corvane-client.pc" @ONLY)
+  install(FILES "${CMAKE_BINARY_DIR}/package/velmora-corvane-client.pc" DESTINATION lib/pkgconfig)
+endif()

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the helper and its tests need, and nothing twice:
-#   - Debian packages (compiler, CMake, GoogleTest, RapidJSON, the tools
+#   - Debian packages (compiler, CMake, GoogleTest, RapidJSON; for the
+#     client library and its tools libsoxr (resampling), ICU (sentence
+#     breaks) and libsndfile (WAV input), found through pkg-config; the tools
 #     the test fixtures use: python3-onnx, python3-numpy, espeak-ng, sox,
 #     and clang 14 with its runtime libraries for the fuzz targets);
 #   - the pinned speech runtime from npm (package-lock.json, checked by npm ci).
@@ -20,6 +22,7 @@ for arg in "$@"; do
 done
 
 packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rapidjson-dev
+          pkg-config libsoxr-dev libicu-dev libsndfile1-dev
           python3 python3-onnx python3-numpy espeak-ng espeak-ng-data sox
           clang-14 libclang-rt-14-dev)  # the last two: libFuzzer and its sanitizers
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)

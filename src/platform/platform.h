@@ -125,6 +125,21 @@ std::optional<uint64_t> regular_file_size(const std::string& path);
 // the file cannot be opened or read, or is shorter.
 bool read_file_start(const std::string& path, std::span<uint8_t> out);
 
+// The absolute path of the running program (UTF-8), or std::nullopt when
+// the system cannot say.
+std::optional<std::string> executable_path();
+
+// The standard error channel.
+Channel standard_error();
+
+// True when `channel` is a terminal (a console on Windows).
+bool is_terminal(Channel channel);
+
+// A name for the code that ended a child (ExitOutcome::Kind::kEnded): the
+// signal's name on POSIX ("SIGSEGV"), the exception code in hex on Windows
+// ("0xC0000005").
+std::string describe_end_code(int code);
+
 }  // namespace velmora_corvane_tts::platform
 
 #endif  // VELMORA_CORVANE_TTS_PLATFORM_PLATFORM_H_

@@ -183,4 +183,21 @@ bool read_file_start(const std::string& path, std::span<uint8_t> out) {
   return done == out.size();
 }
 
+std::optional<std::string> executable_path() {
+  std::string path(PATH_MAX, '\0');
+  ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+  if (n <= 0 || static_cast<size_t>(n) >= path.size()) return std::nullopt;
+  path.resize(static_cast<size_t>(n));
+  return path;
+}
+
+Channel standard_error() { return STDERR_FILENO; }
+
+bool is_terminal(Channel channel) { return ::isatty(channel) == 1; }
+
+std::string describe_end_code(int code) {
+  const char* abbrev = sigabbrev_np(code);
+  return abbrev != nullptr ? std::string("SIG") + abbrev : "signal " + std::to_string(code);
+}
+
 }  // namespace velmora_corvane_tts::platform

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <string_view>
 
@@ -218,6 +219,24 @@ bool read_file_start(const std::string& path, std::span<uint8_t> out) {
     done += got;
   }
   return done == out.size();
+}
+
+std::optional<std::string> executable_path() {
+  std::wstring path(32768, L'\0');
+  DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (n == 0 || n >= path.size()) return std::nullopt;
+  path.resize(n);
+  return to_utf8(path);
+}
+
+Channel standard_error() { return ::GetStdHandle(STD_ERROR_HANDLE); }
+
+bool is_terminal(Channel channel) { return ::GetFileType(handle_of(channel)) == FILE_TYPE_CHAR; }
+
+std::string describe_end_code(int code) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
 }
 
 }  // namespace velmora_corvane_tts::platform

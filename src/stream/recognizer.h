@@ -10,15 +10,11 @@
 #include <string_view>
 #include <utility>
 
+#include "common/model_files.h"
 #include "common/result.h"
 #include "runtime/speech_runtime.h"
 
 namespace velmora_corvane_tts {
-
-// The files of a streaming transducer model directory, in the order they are
-// looked for: encoder, decoder, joiner, token table.
-inline constexpr std::array<std::string_view, 4> kStreamModelFiles = {
-    "encoder.int8.onnx", "decoder.int8.onnx", "joiner.int8.onnx", "tokens.txt"};
 
 // Sample rate the recogniser works at; stream-mode audio is handed over at it.
 inline constexpr int32_t kRecognizerSampleRate = 16000;

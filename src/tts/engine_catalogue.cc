@@ -3,6 +3,7 @@
 #include <array>
 
 #include "common/coding.h"
+#include "common/model_files.h"
 #include "common/model_path.h"
 #include "platform/platform.h"
 #include "tts/corvane_tts_protocol.h"
@@ -22,7 +23,7 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
     k.model = join_model_path(dir, "model.int8.onnx");
     k.voices = join_model_path(dir, "voices.bin");
     k.tokens = join_model_path(dir, "tokens.txt");
-    k.data_dir = join_model_path(dir, "espeak-ng-data");
+    k.data_dir = join_model_path(dir, kEspeakDataDir);
     k.dict_dir = join_model_path(dir, "dict");
     k.lexicon = join_model_path(dir, "lexicon-us-en.txt") + "," +
                 join_model_path(dir, "lexicon-zh.txt");
@@ -44,23 +45,12 @@ Result<runtime::TtsEngineSettings> engine_settings(std::string_view model_id,
 }
 
 
-// The files the runtime reads while it loads an engine of each kind (Kokoro
-// also reads espeak-ng's data, below; its "dict" directory is never read).
-constexpr std::array<std::string_view, 5> kKokoroFiles = {
-    "model.int8.onnx", "voices.bin", "tokens.txt", "lexicon-us-en.txt", "lexicon-zh.txt"};
-constexpr std::array<std::string_view, 7> kSupertonicFiles = {
-    "duration_predictor.int8.onnx", "text_encoder.int8.onnx", "vector_estimator.int8.onnx",
-    "vocoder.int8.onnx", "tts.json", "unicode_indexer.bin", "voice.bin"};
-
-// The files of espeak-ng's data directory that it reads when it starts, and
-// the first bytes of a phondata it accepts: the data format version 1.51
-// writes (0x014801) and the sample rate, which the runtime requires to be
-// 22,050 Hz. Other data ends the process inside the runtime: espeak-ng
-// exits with status 1 on another version or a file it cannot read, the
-// runtime with 255 on another rate, and an empty phontab or phonindex
-// crashes it.
-constexpr std::array<std::string_view, 4> kEspeakDataFiles = {"phontab", "phonindex", "phondata",
-                                                              "intonations"};
+// The first bytes of a phondata that espeak-ng accepts (its data files are
+// kEspeakDataFiles): the data format version 1.51 writes (0x014801) and the
+// sample rate, which the runtime requires to be 22,050 Hz. Other data ends
+// the process inside the runtime: espeak-ng exits with status 1 on another
+// version or a file it cannot read, the runtime with 255 on another rate,
+// and an empty phontab or phonindex crashes it.
 constexpr std::array<uint8_t, 8> kPhondataStart = {0x01, 0x48, 0x01, 0x00, 0x22, 0x56, 0x00, 0x00};
 
 // True when every file `names` joined onto `dir` can be opened for reading.
