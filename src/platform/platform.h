@@ -10,6 +10,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace velmora_corvane_tts::platform {
 
@@ -128,6 +129,12 @@ bool read_file_start(const std::string& path, std::span<uint8_t> out);
 // The absolute path of the running program (UTF-8), or std::nullopt when
 // the system cannot say.
 std::optional<std::string> executable_path();
+
+// The program's arguments as UTF-8, argv[0] first, for main's `argc` and
+// `argv`. POSIX: argv as given. Windows: the wide command line converted,
+// since the C runtime's argv is in the ANSI code page and loses what it
+// cannot hold.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
 
 // The standard error channel.
 Channel standard_error();

@@ -193,6 +193,10 @@ std::optional<std::string> executable_path() {
 
 Channel standard_error() { return STDERR_FILENO; }
 
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 bool is_terminal(Channel channel) { return ::isatty(channel) == 1; }
 
 std::string describe_end_code(int code) {
