@@ -7,9 +7,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmora_corvane_tts::platform {
@@ -135,6 +137,17 @@ std::optional<std::string> executable_path();
 // since the C runtime's argv is in the ANSI code page and loses what it
 // cannot hold.
 std::vector<std::string> command_line_arguments(int argc, char** argv);
+
+// The ending of a program's file name: ".exe" on Windows, none elsewhere.
+#if defined(_WIN32)
+inline constexpr std::string_view kProgramSuffix = ".exe";
+#else
+inline constexpr std::string_view kProgramSuffix = "";
+#endif
+
+// std::fopen for a UTF-8 path (Windows opens it through the wide API; its
+// fopen reads paths in the ANSI code page). Sets errno on failure.
+std::FILE* open_file(const std::string& path, const char* mode);
 
 // The standard error channel.
 Channel standard_error();

@@ -193,6 +193,10 @@ std::optional<std::string> executable_path() {
 
 Channel standard_error() { return STDERR_FILENO; }
 
+std::FILE* open_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
 std::vector<std::string> command_line_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }

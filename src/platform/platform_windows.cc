@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <climits>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
@@ -243,6 +244,15 @@ std::optional<std::string> executable_path() {
 Channel standard_error() { return ::GetStdHandle(STD_ERROR_HANDLE); }
 
 bool is_terminal(Channel channel) { return ::GetFileType(handle_of(channel)) == FILE_TYPE_CHAR; }
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  std::wstring wide_path, wide_mode;
+  if (!to_wide(path, wide_path) || wide_path.empty() || !to_wide(mode, wide_mode)) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return ::_wfopen(wide_path.c_str(), wide_mode.c_str());
+}
 
 std::vector<std::string> command_line_arguments(int argc, char** argv) {
   // The C runtime's own wide parse of the command line (the rules argv is
