@@ -135,7 +135,7 @@ Child::Exit Child::wait() {
 }
 
 long proc_status_kib(pid_t pid, const char* field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::ifstream in("/proc/" + (pid == 0 ? std::string("self") : std::to_string(pid)) + "/status");
   std::string line;
   std::string key = std::string(field) + ":";
   while (std::getline(in, line)) {
@@ -163,11 +163,6 @@ void write_file(const std::string& path, std::string_view bytes) {
 }
 
 bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-void run_shell(const std::string& command) {
-  int status = std::system(command.c_str());
-  if (status != 0) die("command failed (" + std::to_string(status) + "): " + command);
-}
 
 void Table::add(Row row) {
   std::printf("  %-62s %8s  %s\n", (row.section + ": " + row.name).c_str(),
