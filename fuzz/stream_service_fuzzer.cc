@@ -194,21 +194,7 @@ void check_lifetimes() {
 
 }  // namespace
 
-fs::path* g_models = nullptr;
-
-// Runs the service inside the model directory root, so that the corpus can
-// name models by short relative paths; libFuzzer's own paths stay relative
-// to where it was started.
-class InModelRoot {
- public:
-  InModelRoot() : previous_(fs::current_path()) { fs::current_path(*g_models); }
-  ~InModelRoot() { fs::current_path(previous_); }
-  InModelRoot(const InModelRoot&) = delete;
-  InModelRoot& operator=(const InModelRoot&) = delete;
-
- private:
-  fs::path previous_;
-};
+fs::path* g_models = nullptr;  // the model directory root
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fs::path root = fs::temp_directory_path() / ("vct-fuzz-stream-" + std::to_string(::getpid()));
@@ -226,7 +212,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
-  InModelRoot in_models;
+  InDirectory in_models(*g_models);
   vct::testing::reset_fake();
   fake().chunk_samples = kChunkSamples;
   MemoryChannel input_channel(in);
