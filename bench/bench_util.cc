@@ -111,7 +111,7 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderr_pat
 void Child::write_all(const void* data, size_t size) {
   std::span<const uint8_t> rest(static_cast<const uint8_t*>(data), size);
   while (!rest.empty()) {
-    auto r = velmora_corvane_tts::platform::write_some(child_.input(), std::span(&rest, 1));
+    auto r = velmora_corvane_tts::platform::write_to_child(child_.input(), std::span(&rest, 1));
     if (r.error != 0 || r.count == 0) die("the child stopped reading");
     rest = rest.subspan(r.count);
   }

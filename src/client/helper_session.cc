@@ -105,7 +105,7 @@ bool HelperSession::write(std::string_view bytes) {
   while (left > 0) {
     std::span<const uint8_t> piece(data, left);
     std::array<std::span<const uint8_t>, 1> buffers = {piece};
-    platform::TransferResult r = platform::write_some(input_, buffers);
+    platform::TransferResult r = platform::write_to_child(input_, buffers);
     if (r.error != 0 || r.count == 0) {
       ok = false;
       break;
