@@ -1,9 +1,11 @@
-// The POSIX child process: outcomes, the time limit on waiting, and pipes
-// that no other child inherits.
+// The POSIX child process: outcomes, the time limit on waiting, pipes that
+// no other child inherits, and writes to a child that has gone.
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
+#include <cerrno>
 #include <string>
 
 namespace velmora_corvane_tts::platform {
@@ -51,6 +53,23 @@ TEST(Process, OneChildsPipesDoNotLeakIntoTheNext) {
   std::optional<ExitOutcome> end = first.wait(5s);
   ASSERT_TRUE(end.has_value()) << "the first child's input did not end";
   EXPECT_TRUE(end->exited_with(0));
+}
+
+// An application that keeps SIGPIPE's default (its own writes to a closed
+// pipe end it) keeps it with children started, and a write to a child that
+// has gone fails instead of ending the process.
+TEST(Process, AWriteToAChildThatHasGoneFailsAndSigpipeStaysTheApplications) {
+  auto* previous = ::signal(SIGPIPE, SIG_DFL);
+  Child child;
+  ASSERT_EQ(child.start({"/bin/true"}), 0);
+  ASSERT_TRUE(child.wait(10s).has_value());
+  const std::string bytes = "after the end";
+  std::span<const uint8_t> part(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_EQ(write_to_child(child.input(), std::span(&part, 1)).error, EPIPE);
+  sigset_t pending;
+  sigpending(&pending);
+  EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "the write left a SIGPIPE pending";
+  EXPECT_EQ(::signal(SIGPIPE, previous), SIG_DFL) << "starting a child changed SIGPIPE's handling";
 }
 
 }  // namespace
