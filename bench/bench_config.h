@@ -4,6 +4,7 @@
 #define VELMORA_CORVANE_TTS_BENCH_BENCH_CONFIG_H_
 
 #include <string>
+#include <vector>
 
 #include "bench_util.h"
 
@@ -11,9 +12,7 @@ namespace vct_bench {
 
 struct Config {
   std::string helper;      // the built helper
-  std::string floor;       // vct-bench-floor (both modes)
-  std::string generate;    // vct-bench-generate
-  std::string bare;        // vct-bench-bare
+  std::string self;        // this program, started again for the child roles
   std::string source_dir;  // root of the source tree
   std::string data_dir;    // generated models, audio and texts
   std::string log_path;    // standard error of every child goes here
@@ -25,6 +24,12 @@ struct Config {
     return n < 3 ? 3 : n;
   }
 };
+
+// The child roles (`vct-bench --serve bare|floor ARGS...`): the plain
+// programs (bare_runner.cc) and the transport floor (transport_floor.cc).
+// Each returns the process's exit status.
+int run_bare(const std::vector<std::string>& args);
+int run_floor(const std::vector<std::string>& args);
 
 void run_synthesis_bench(const Config& config, Table& table);
 void run_stream_bench(const Config& config, Table& table);

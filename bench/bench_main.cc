@@ -4,6 +4,9 @@
 //   vct-bench --data DIR [--quick] [--node PATH] [--helper PATH]
 //             [--only synthesis|stream|kernels|memory|client]...
 //
+// The same program serves as the benchmark's children (`--serve bare|floor
+// ...`, bench_config.h): then it does nothing else.
+//
 // DIR holds the generated fixtures (see scripts/bench.sh). The exit status
 // is 0 when the run completed, whatever the figures; the table says which
 // targets were met.
@@ -11,6 +14,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "bench_config.h"
 #include "bench_util.h"
@@ -32,15 +36,19 @@ std::string cpu_pressure() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc > 2 && std::strcmp(argv[1], "--serve") == 0) {
+    const std::vector<std::string> args(argv + 3, argv + argc);
+    if (std::strcmp(argv[2], "bare") == 0) return run_bare(args);
+    if (std::strcmp(argv[2], "floor") == 0) return run_floor(args);
+    die(std::string("unknown role ") + argv[2]);
+  }
   // The kernels timed in this process run under the allocator settings the
   // helper uses; left alone, their speed would depend on what this process
   // happened to free before.
   velmora_corvane_tts::platform::serve_large_blocks(velmora_corvane_tts::platform::LargeBlocks::kReuse);
   Config config;
   config.helper = VCT_BENCH_HELPER;
-  config.floor = VCT_BENCH_FLOOR;
-  config.generate = VCT_BENCH_GENERATE;
-  config.bare = VCT_BENCH_BARE;
+  config.self = "/proc/self/exe";
   config.source_dir = VCT_SOURCE_DIR;
   std::set<std::string> only;
   for (int i = 1; i < argc; ++i) {

@@ -111,7 +111,7 @@ Child::Child(const std::vector<std::string>& argv, const std::string& stderr_pat
 void Child::write_all(const void* data, size_t size) {
   std::span<const uint8_t> rest(static_cast<const uint8_t*>(data), size);
   while (!rest.empty()) {
-    auto r = velmora_corvane_tts::platform::write_some(child_.input(), std::span(&rest, 1));
+    auto r = velmora_corvane_tts::platform::write_to_child(child_.input(), std::span(&rest, 1));
     if (r.error != 0 || r.count == 0) die("the child stopped reading");
     rest = rest.subspan(r.count);
   }
@@ -135,7 +135,7 @@ Child::Exit Child::wait() {
 }
 
 long proc_status_kib(pid_t pid, const char* field) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  std::ifstream in("/proc/" + (pid == 0 ? std::string("self") : std::to_string(pid)) + "/status");
   std::string line;
   std::string key = std::string(field) + ":";
   while (std::getline(in, line)) {
@@ -163,11 +163,6 @@ void write_file(const std::string& path, std::string_view bytes) {
 }
 
 bool file_exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
-
-void run_shell(const std::string& command) {
-  int status = std::system(command.c_str());
-  if (status != 0) die("command failed (" + std::to_string(status) + "): " + command);
-}
 
 void Table::add(Row row) {
   std::printf("  %-62s %8s  %s\n", (row.section + ": " + row.name).c_str(),

@@ -37,6 +37,7 @@ inline double seconds_since(Clock::time_point start) {
 void settle(std::initializer_list<pid_t> children = {});
 
 // A field of /proc/{pid}/status in kiB ("VmRSS", "VmHWM"); 0 when absent.
+// `pid` 0: this process.
 long proc_status_kib(pid_t pid, const char* field);
 
 double median(std::vector<double> values);
@@ -84,8 +85,6 @@ void reset_peak_rss(pid_t pid);
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view bytes);
 bool file_exists(const std::string& path);
-// Runs a command through /bin/sh; dies when it fails.
-void run_shell(const std::string& command);
 
 // Little-endian integers: the helper's own coding.
 using velmora_corvane_tts::decode_fixed32;

@@ -19,8 +19,7 @@
 #include <vector>
 
 #include "bench_config.h"
-#include "bench_text.h"
-#include "stream_driver.h"
+#include "helper_driver.h"
 #include "velmora_corvane/recognizer.h"
 #include "velmora_corvane/synthesizer.h"
 
@@ -28,19 +27,6 @@ namespace vct_bench {
 namespace {
 
 constexpr const char* kKokoroId = "kokoro-82m-v1.1-int8";
-
-double raw_round_trip(Child& child, const std::string& frame, std::string* payload = nullptr) {
-  Clock::time_point start = Clock::now();
-  child.write_all(frame);
-  uint8_t header[5];
-  child.read_exact(header, sizeof header);
-  std::string body(velmora_corvane_tts::decode_fixed32(header + 1), '\0');
-  child.read_exact(body.data(), body.size());
-  double s = seconds_since(start);
-  if (header[0] != 0) die("the helper refused a benchmark request: " + body);
-  if (payload) *payload = std::move(body);
-  return s;
-}
 
 velmora_corvane::HelperOptions options(const Config& config) {
   velmora_corvane::HelperOptions o;
@@ -89,12 +75,13 @@ void run_client_bench(const Config& config, Table& table) {
     velmora_corvane::Synthesizer library(options(config));
     const velmora_corvane::SynthesisRequest request{kKokoroId, slow, 0, "en", 1.0f, text};
     std::string wav;
-    raw_round_trip(raw, frame, &wav);
+    synthesis_round_trip(raw, frame, wav);
     auto warm = library.synthesize(request);
     if (!warm.ok()) die("the library failed: " + warm.error().message());
     if (std::string(warm.value().wav().begin(), warm.value().wav().end()) != wav) {
       die("the library's WAV differs from the raw driver's");
     }
+    std::string reply;
     std::vector<double> through_library, through_pipe, ratios;
     for (int r = 0; r < config.reps(30); ++r) {
       settle({raw.pid()});
@@ -103,7 +90,7 @@ void run_client_bench(const Config& config, Table& table) {
       through_library.push_back(seconds_since(start));
       if (!speech.ok()) die("the library failed: " + speech.error().message());
       settle({raw.pid()});
-      through_pipe.push_back(raw_round_trip(raw, frame));
+      through_pipe.push_back(synthesis_round_trip(raw, frame, reply));
       ratios.push_back(through_library.back() / through_pipe.back());
     }
     table.add({"6 Client library", "synthesis, 1000 chars (slow Kokoro): library / raw pipes",
@@ -169,22 +156,22 @@ void run_client_bench(const Config& config, Table& table) {
     const std::string dir = slow;
     const std::string text = english_text(10000);
     const std::string first_sentence = text.substr(0, text.find(". ") + 1);
-    auto fresh_round_trip = [&](const std::string& what, std::string* payload) {
+    auto fresh_round_trip = [&](const std::string& what, std::string& payload) {
       Clock::time_point start = Clock::now();
       Child raw({config.helper}, config.log_path);
-      raw_round_trip(raw, synthesis_request_frame(kKokoroId, dir, what), payload);
+      synthesis_round_trip(raw, synthesis_request_frame(kKokoroId, dir, what), payload);
       double s = seconds_since(start);
       raw.wait();
       return s;
     };
-    std::string wav;
+    std::string wav, sentence_wav;
     const double resting = run_say(config, dir, first_sentence).peak_bytes;
     std::vector<double> first_alone, whole_alone, say_first, say_whole, peaks;
     for (int r = 0; r < config.reps(5); ++r) {
       settle();
-      first_alone.push_back(fresh_round_trip(first_sentence, nullptr));
+      first_alone.push_back(fresh_round_trip(first_sentence, sentence_wav));
       settle();
-      whole_alone.push_back(fresh_round_trip(text, &wav));
+      whole_alone.push_back(fresh_round_trip(text, wav));
       settle();
       SayRun say = run_say(config, dir, text);
       say_first.push_back(say.first);

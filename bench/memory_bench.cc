@@ -16,8 +16,7 @@
 #include <vector>
 
 #include "bench_config.h"
-#include "bench_text.h"
-#include "stream_driver.h"
+#include "helper_driver.h"
 #include "tts/corvane_tts_protocol.h"
 
 namespace vct_bench {
@@ -37,13 +36,9 @@ void synthesis_peak(const Config& config, Table& table, const std::string& label
   for (int r = 0; r < reps; ++r) {
     {
       Child helper({config.helper}, config.log_path);
-      helper.write_all(frame);
-      uint8_t header[5];
-      helper.read_exact(header, sizeof header);
-      wav_bytes = decode_fixed32(header + 1);
-      std::vector<uint8_t> payload(wav_bytes);
-      helper.read_exact(payload.data(), payload.size());
-      if (header[0] != 0) die("the helper refused the 10,000-character request");
+      std::string wav;
+      synthesis_round_trip(helper, frame, wav);
+      wav_bytes = static_cast<uint32_t>(wav.size());
       // Read while the helper waits for its next request. The exit status's
       // figure would also count the benchmark's own memory, which the child
       // held between fork and exec.
@@ -51,15 +46,13 @@ void synthesis_peak(const Config& config, Table& table, const std::string& label
       helper.wait();
     }
     {
-      Child bare({config.generate, model_id, dir, text_path}, config.log_path);
+      Child bare({config.self, "--serve", "bare", "generate", model_id, dir, text_path},
+                 config.log_path);
       std::string line;
       char c;
       while (::read(bare.output_fd(), &c, 1) == 1 && c != '\n') line += c;
-      if (bare.wait().status != 0) die("vct-bench-generate failed for " + label);
-      // "samples rate peak_kib"
-      const size_t last = line.rfind(' ');
-      if (last == std::string::npos) die("vct-bench-generate printed no peak for " + label);
-      bare_peaks.push_back(std::strtod(line.c_str() + last + 1, nullptr) * 1024.0);
+      if (bare.wait().status != 0 || line.empty()) die("the plain generate failed for " + label);
+      bare_peaks.push_back(std::strtod(line.c_str(), nullptr) * 1024.0);
     }
   }
   const double helper_peak = minimum(helper_peaks);

@@ -4,7 +4,7 @@
 //
 // A session is one recording: Open (recogniser already loaded), the audio
 // in 100 ms Audio frames sent as fast as the helper takes them, Finish, and
-// the Final reply read back. The bare session (vct-bench-bare, timed inside
+// the Final reply read back. The bare session (the plain program, timed inside
 // that process) makes the calls the helper makes on the same model, audio
 // and blocks. Sessions of the three kinds are interleaved.
 #include <unistd.h>
@@ -17,10 +17,9 @@
 #include <thread>
 #include <vector>
 
-#include "bare_client.h"
+#include "bare_runner.h"
 #include "bench_config.h"
-#include "bench_text.h"
-#include "stream_driver.h"
+#include "helper_driver.h"
 #include "stream/recognizer.h"
 
 namespace vct_bench {
@@ -77,7 +76,7 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   const std::vector<float> audio = load_f32(model.audio);
   const double audio_seconds = static_cast<double>(audio.size()) / 16000.0;
 
-  BareRecognition bare(config, model.dir, threads, model.audio);
+  BareRecognition bare(config, model.dir, model.audio);
   StreamHelper helper(config, model.dir);
   std::unique_ptr<NodeRecognizer> node;
   std::string node_skip;
@@ -117,7 +116,8 @@ void bench_model(const Config& config, const StreamModel& model, int32_t threads
   std::replace(script_name.begin(), script_name.end(), ' ', '-');
   const std::string script_path = config.data_dir + "/stream-floor-" + script_name + ".bin";
   write_file(script_path, helper.reply_script(audio));
-  StreamHelper floor(config, {config.floor, "stream", script_path}, model.dir);
+  StreamHelper floor(config, {config.self, "--serve", "floor", "stream", script_path},
+                     model.dir);
   floor.session(audio, nullptr);
 
   const std::initializer_list<pid_t> children = {helper.child().pid(), node ? node->pid() : 0,

@@ -4,7 +4,7 @@
 //
 // For each model and text length four things are timed, interleaved
 // repetition by repetition so that drift hits all of them alike:
-//   plain, glibc defaults   generate + f32_mono_wave in vct-bench-bare with
+//   plain, glibc defaults   generate + f32_mono_wave in the plain program with
 //                           the allocator as the C library starts it
 //   plain, reuse            the same with the setting a user tunes for
 //                           repeated calls (mmap threshold 32 MiB, trim
@@ -29,9 +29,9 @@
 #include <thread>
 #include <vector>
 
-#include "bare_client.h"
+#include "bare_runner.h"
 #include "bench_config.h"
-#include "bench_text.h"
+#include "helper_driver.h"
 #include "tts/corvane_tts_protocol.h"
 
 namespace vct_bench {
@@ -44,29 +44,6 @@ struct Model {
   std::string dir;
   bool slow = false;  // the variant whose synthesis takes at least 50 ms
 };
-
-// One reply read off the helper's output into a reused buffer.
-struct ReplyReader {
-  std::vector<uint8_t> payload;
-  uint8_t status = 0;
-  uint32_t size = 0;
-
-  void read(Child& child) {
-    uint8_t header[5];
-    child.read_exact(header, sizeof header);
-    status = header[0];
-    size = decode_fixed32(header + 1);
-    if (payload.size() < size) payload.resize(size);
-    child.read_exact(payload.data(), size);
-  }
-};
-
-double round_trip(Child& child, const std::string& frame, ReplyReader& reply) {
-  Clock::time_point start = Clock::now();
-  child.write_all(frame);
-  reply.read(child);
-  return seconds_since(start);
-}
 
 }  // namespace
 
@@ -84,9 +61,9 @@ void run_synthesis_bench(const Config& config, Table& table) {
     BareSynthesis plain(config, model.model_id, model.dir, "default");
     BareSynthesis tuned(config, model.model_id, model.dir, "reuse");
     Child helper({config.helper}, config.log_path);
-    ReplyReader reply;
+    std::string reply;
     const std::string first = english_text(10);
-    round_trip(helper, synthesis_request_frame(model.model_id, model.dir, first), reply);
+    synthesis_round_trip(helper, synthesis_request_frame(model.model_id, model.dir, first), reply);
     plain.run(first);
     tuned.run(first);
     settle({helper.pid(), plain.pid(), tuned.pid()});
@@ -107,23 +84,19 @@ void run_synthesis_bench(const Config& config, Table& table) {
       // raises its own thresholds as large blocks are freed); the timed
       // repetitions see each side as it serves a recurring text.
       for (int warm = 0; warm < 2; ++warm) {
-        round_trip(helper, frame, reply);
-        if (reply.status != 0) {
-          die("the helper refused a benchmark request: " +
-              std::string(reply.payload.begin(), reply.payload.begin() + reply.size));
-        }
+        synthesis_round_trip(helper, frame, reply);
         for (BareSynthesis* bare : {&plain, &tuned}) {
           std::string expected;
           bare->run(text, &expected);
-          if (expected.size() != reply.size ||
-              std::memcmp(expected.data(), reply.payload.data(), reply.size) != 0) {
+          if (expected != reply) {
             die("the helper's WAV differs from the plain program's for " + model.label);
           }
         }
       }
 
-      Child floor({config.floor, "tts", std::to_string(reply.size)}, config.log_path);
-      round_trip(floor, frame, reply);
+      Child floor({config.self, "--serve", "floor", "tts", std::to_string(reply.size())},
+                  config.log_path);
+      synthesis_round_trip(floor, frame, reply);
 
       std::vector<double> by_default, by_reuse, trip, moved;
       const int reps = config.reps(model.slow && chars == 1000 ? full_reps / 5 : full_reps);
@@ -135,9 +108,9 @@ void run_synthesis_bench(const Config& config, Table& table) {
         settle(children);
         by_reuse.push_back(tuned.run(text));
         settle(children);
-        trip.push_back(round_trip(helper, frame, reply));
+        trip.push_back(synthesis_round_trip(helper, frame, reply));
         settle(children);
-        moved.push_back(round_trip(floor, frame, reply));
+        moved.push_back(synthesis_round_trip(floor, frame, reply));
       }
       floor.wait();
 
@@ -160,7 +133,7 @@ void run_synthesis_bench(const Config& config, Table& table) {
           human_seconds(minimum(by_reuse)).c_str(), human_seconds(minimum(moved)).c_str(),
           human_seconds(median(trip)).c_str(), human_seconds(median(by_default)).c_str(),
           human_seconds(median(by_reuse)).c_str(), human_seconds(median(moved)).c_str(),
-          human_bytes(reply.size).c_str(), reps);
+          human_bytes(static_cast<double>(reply.size())).c_str(), reps);
       if (model.slow && chars == 1000 && b < 0.050) figures += "; synthesis took under 50 ms on this run";
       const std::string at = format("%zu chars", chars);
       const char* faster = reuse_faster ? "plain reuse" : "plain defaults";
@@ -184,7 +157,7 @@ void run_synthesis_bench(const Config& config, Table& table) {
       const double leaner = std::min(p_plain, p_tuned);
       table.add({"1 Synthesis",
                  model.label + ", " + at + ": peak / (leaner plain peak + WAV)",
-                 p_helper / (leaner + reply.size), 1.0, !model.slow && chars == 10000,
+                 p_helper / (leaner + static_cast<double>(reply.size())), 1.0, !model.slow && chars == 10000,
                  format("peak over resting: helper %s, plain defaults %s, plain reuse %s",
                         human_bytes(p_helper).c_str(), human_bytes(p_plain).c_str(),
                         human_bytes(p_tuned).c_str()),

@@ -3,21 +3,22 @@
 // with pipes widened as the helper widens its own. No parsing, no
 // synthesis or recognition, no encoding.
 //
-//   vct-bench-floor tts REPLY_PAYLOAD_BYTES
+// Runs as a child: `vct-bench --serve floor ...`.
+//
+//   tts REPLY_PAYLOAD_BYTES
 //     reads synthesis request frames and answers each with a success reply
 //     of that many zero bytes;
-//   vct-bench-floor stream SCRIPT
+//   stream SCRIPT
 //     reads stream request frames and after the k-th frame of a session
 //     writes the k-th reply bytes of a script recorded from the helper.
 //     SCRIPT: for each request frame of one session, in order, a u32
 //     little-endian length and that many bytes of replies (often none); it
 //     starts again after its last frame.
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench_config.h"
 #include "common/coding.h"
 #include "common/io.h"
 #include "platform/platform.h"
@@ -27,6 +28,7 @@
 namespace vct = velmora_corvane_tts;
 namespace platform = velmora_corvane_tts::platform;
 
+namespace vct_bench {
 namespace {
 
 int move_synthesis(vct::InputStream& input, vct::OutputStream& output, size_t reply_bytes) {
@@ -42,10 +44,7 @@ int move_synthesis(vct::InputStream& input, vct::OutputStream& output, size_t re
 }
 
 int move_stream(vct::InputStream& input, vct::OutputStream& output, const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream raw;
-  raw << file.rdbuf();
-  const std::string script = raw.str();
+  const std::string script = read_file(path);
   std::vector<std::string> replies;
   for (size_t at = 0; at + 4 <= script.size();) {
     uint32_t n = vct::decode_fixed32(script.data() + at);
@@ -66,9 +65,9 @@ int move_stream(vct::InputStream& input, vct::OutputStream& output, const std::s
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const std::string mode = argc == 3 ? argv[1] : "";
-  if (mode != "tts" && mode != "stream") return 2;
+int run_floor(const std::vector<std::string>& args) {
+  const std::string mode = args.size() == 2 ? args[0] : "";
+  if (mode != "tts" && mode != "stream") die("usage: vct-bench --serve floor tts BYTES | stream SCRIPT");
   platform::prepare_standard_streams();
   // As the helper starts: both pipes widened, replies on a private channel.
   platform::widen_pipe(platform::standard_input(), 1 << 20);
@@ -76,6 +75,8 @@ int main(int argc, char** argv) {
   platform::Channel out = platform::take_standard_output();
   platform::widen_pipe(out, 1 << 20);
   vct::OutputStream output(out);
-  if (mode == "tts") return move_synthesis(input, output, std::strtoull(argv[2], nullptr, 10));
-  return move_stream(input, output, argv[2]);
+  if (mode == "tts") return move_synthesis(input, output, std::strtoull(args[1].c_str(), nullptr, 10));
+  return move_stream(input, output, args[1]);
 }
+
+}  // namespace vct_bench

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -50,6 +51,23 @@ inline void check_parser_place(std::string_view m) {
   for (char c : column) check(c >= '0' && c <= '9', "column is not a number: " + std::string(m));
   check(line != "0", "line 0 in " + std::string(m));
 }
+
+// Runs a target's service inside its model directory root, so that the
+// corpus can name models by short relative paths; libFuzzer's own paths stay
+// relative to where it was started. Lifetime: restores the working
+// directory when it goes.
+class InDirectory {
+ public:
+  explicit InDirectory(const std::filesystem::path& dir) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(dir);
+  }
+  ~InDirectory() { std::filesystem::current_path(previous_); }
+  InDirectory(const InDirectory&) = delete;
+  InDirectory& operator=(const InDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+};
 
 }  // namespace velmora_corvane_tts::fuzzing
 

@@ -31,6 +31,7 @@
 #include "stream/voice_stream_helper.h"
 #include "stream/voice_stream_protocol.h"
 #include "support/memory_channel.h"
+#include "wire/wire.h"
 
 namespace vct = velmora_corvane_tts;
 namespace fs = std::filesystem;
@@ -43,23 +44,14 @@ namespace {
 constexpr size_t kChunkSamples = 4;  // the fake's block, small so that short inputs decode
 const std::string kDecodeFailed = "The streaming voice runtime could not decode this recording";
 
-struct Reply {
-  uint8_t tag;
-  uint64_t id;
-  std::string payload;
-};
+using Reply = vct::wire::StreamReply;
 
 std::vector<Reply> split_replies(std::string_view out) {
+  vct::wire::StreamReplyReader reader;
+  reader.feed(out);
   std::vector<Reply> replies;
-  size_t at = 0;
-  while (at < out.size()) {
-    check(out.size() - at >= 13, "a torn reply header");
-    uint32_t length = decode_fixed32(out.data() + at + 9);
-    check(out.size() - at - 13 >= length, "a torn reply payload");
-    replies.push_back({static_cast<uint8_t>(out[at]), decode_fixed64(out.data() + at + 1),
-                       std::string(out.substr(at + 13, length))});
-    at += 13 + length;
-  }
+  while (auto reply = reader.next()) replies.push_back(std::move(*reply));
+  check(reader.pending() == 0, "a torn reply");
   return replies;
 }
 
@@ -202,21 +194,7 @@ void check_lifetimes() {
 
 }  // namespace
 
-fs::path* g_models = nullptr;
-
-// Runs the service inside the model directory root, so that the corpus can
-// name models by short relative paths; libFuzzer's own paths stay relative
-// to where it was started.
-class InModelRoot {
- public:
-  InModelRoot() : previous_(fs::current_path()) { fs::current_path(*g_models); }
-  ~InModelRoot() { fs::current_path(previous_); }
-  InModelRoot(const InModelRoot&) = delete;
-  InModelRoot& operator=(const InModelRoot&) = delete;
-
- private:
-  fs::path previous_;
-};
+fs::path* g_models = nullptr;  // the model directory root
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fs::path root = fs::temp_directory_path() / ("vct-fuzz-stream-" + std::to_string(::getpid()));
@@ -234,7 +212,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
-  InModelRoot in_models;
+  InDirectory in_models(*g_models);
   vct::testing::reset_fake();
   fake().chunk_samples = kChunkSamples;
   MemoryChannel input_channel(in);

@@ -177,21 +177,7 @@ std::string serve(const uint8_t* data, size_t size, size_t buffer, vct::Status& 
   return out.contents();
 }
 
-fs::path* g_models = nullptr;
-
-// Runs the service inside the model root, so that the corpus can name models
-// by short relative paths; libFuzzer's own paths stay relative to where it
-// was started.
-class InModelRoot {
- public:
-  InModelRoot() : previous_(fs::current_path()) { fs::current_path(*g_models); }
-  ~InModelRoot() { fs::current_path(previous_); }
-  InModelRoot(const InModelRoot&) = delete;
-  InModelRoot& operator=(const InModelRoot&) = delete;
-
- private:
-  fs::path previous_;
-};
+fs::path* g_models = nullptr;  // the model directory root
 
 }  // namespace
 
@@ -206,7 +192,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view in(reinterpret_cast<const char*>(data), size);
-  InModelRoot in_models;
+  InDirectory in_models(*g_models);
   Expected e = walk(in);
   vct::Status status;
   std::string out = serve(data, size, 64 * 1024, status);

@@ -19,7 +19,8 @@ struct MessageKind {
   ErrorKind kind;
 };
 
-// Every row, in the order they are tried.
+// Every row, in the order they are tried. Exported as a test seam: the
+// tests check the rows against the protocol guide and the helper's sources.
 std::span<const MessageKind> message_kinds();
 
 // True when `message` is `pattern` with each `{}` replaced by any text

@@ -106,7 +106,7 @@ bool HelperSession::write(std::string_view bytes) {
   while (left > 0) {
     std::span<const uint8_t> piece(data, left);
     std::array<std::span<const uint8_t>, 1> buffers = {piece};
-    platform::TransferResult r = platform::write_some(input_, buffers);
+    platform::TransferResult r = platform::write_to_child(input_, buffers);
     if (r.error != 0 || r.count == 0) {
       ok = false;
       break;
@@ -213,6 +213,28 @@ void HelperSession::read_errors() {
     }
   }
   if (!line.empty()) emit();
+}
+
+Result<std::unique_ptr<HelperSession>> start_helper(RestartPolicy& policy,
+                                                    const HelperOptions& options,
+                                                    const std::vector<std::string>& mode_args,
+                                                    HelperSession::OutputHandler on_output,
+                                                    HelperSession::EndHandler on_end) {
+  const auto now = RestartPolicy::Clock::now();
+  if (auto wait = policy.wait_before_start(now); wait.count() > 0) {
+    return Error(ErrorKind::kHelperUnavailable,
+                 "The helper ended again at once; it is started again in " +
+                     std::to_string(std::chrono::ceil<std::chrono::milliseconds>(wait).count()) +
+                     " ms");
+  }
+  auto program = helper_program(options);
+  if (!program.ok()) return std::move(program).error();
+  std::vector<std::string> argv = {program.value()};
+  argv.insert(argv.end(), mode_args.begin(), mode_args.end());
+  policy.started();
+  auto session = HelperSession::start(argv, options, std::move(on_output), std::move(on_end));
+  if (!session.ok()) policy.ended(now);
+  return session;
 }
 
 }  // namespace velmora_corvane

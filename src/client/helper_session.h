@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "client/restart_policy.h"
 #include "platform/process.h"
 #include "velmora_corvane/error.h"
 #include "velmora_corvane/helper_options.h"
@@ -43,10 +44,6 @@ struct HelperEnd {
 // signal, with the fatal line when it exited with status 1.
 std::string describe_helper_end(const velmora_corvane_tts::platform::ExitOutcome& outcome,
                                 const std::vector<std::string>& stderr_lines);
-
-// The helper program that `options` names: its own path, or the helper
-// beside the running program. kHelperUnavailable when that cannot be found.
-Result<std::string> helper_program(const HelperOptions& options);
 
 class HelperSession {
  public:
@@ -111,6 +108,19 @@ class HelperSession {
   std::thread output_thread_;
   std::thread error_thread_;
 };
+
+// The helper program that `options` names: its own path, or the helper
+// beside the running program. kHelperUnavailable when that cannot be found.
+Result<std::string> helper_program(const HelperOptions& options);
+
+// Starts a new run of the helper that `options` names, with `mode_args` after
+// the program, unless `policy` holds starts back now (kHelperUnavailable,
+// saying for how long). Tells `policy` of the start, and of a failed one.
+Result<std::unique_ptr<HelperSession>> start_helper(RestartPolicy& policy,
+                                                    const HelperOptions& options,
+                                                    const std::vector<std::string>& mode_args,
+                                                    HelperSession::OutputHandler on_output,
+                                                    HelperSession::EndHandler on_end);
 
 }  // namespace velmora_corvane
 

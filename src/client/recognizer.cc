@@ -162,26 +162,13 @@ class Recognizer::Impl {
       lock.lock();
     }
     if (run_) return run_;
-    auto now = RestartPolicy::Clock::now();
-    if (auto wait = policy_.wait_before_start(now); wait.count() > 0) {
-      return Error(ErrorKind::kHelperUnavailable,
-                   "The helper ended again at once; it is started again in " +
-                       std::to_string(std::chrono::ceil<std::chrono::milliseconds>(wait).count()) +
-                       " ms");
-    }
-    auto program = helper_program(options_);
-    if (!program.ok()) return std::move(program).error();
     auto run = std::make_shared<StreamRun>();
     StreamRun* r = run.get();
-    policy_.started();
-    auto session = HelperSession::start(
-        {program.value(), "--stream-stt"}, options_,
+    auto session = start_helper(
+        policy_, options_, {"--stream-stt"},
         [this, r](std::string_view bytes) { on_output(*r, bytes); },
         [this, r](const HelperEnd& end) { on_end(*r, end); });
-    if (!session.ok()) {
-      policy_.ended(now);
-      return std::move(session).error();
-    }
+    if (!session.ok()) return std::move(session).error();
     run->session = std::move(session).value();
     run_ = run;
     return run;

@@ -60,6 +60,11 @@ std::string describe_os_error(int error);
 // unchanged (Windows opens them in text mode).
 void prepare_standard_streams();
 
+// Makes the C runtime's standard streams carry bytes unchanged (Windows opens
+// them in text mode: CRLF for LF on output, input ending at 0x1A). Nothing
+// on POSIX; the handling of SIGPIPE is left as it is.
+void use_binary_standard_streams();
+
 // How the C library's allocator serves large blocks for the work that
 // follows. The speech runtime allocates and frees tens of megabytes on every
 // synthesis call (over 50 MiB for a long text), and memory that went back to

@@ -57,6 +57,8 @@ std::string describe_os_error(int error) {
 
 void prepare_standard_streams() { ::signal(SIGPIPE, SIG_IGN); }
 
+void use_binary_standard_streams() {}
+
 namespace {
 constexpr int kReusedBlockLimit = 32 << 20;
 constexpr int kFreshBlockLimit = 1 << 20;

@@ -159,7 +159,9 @@ std::string describe_os_error(int error) {
   return utf8 + " (os error " + std::to_string(error) + ")";
 }
 
-void prepare_standard_streams() {
+void prepare_standard_streams() { use_binary_standard_streams(); }
+
+void use_binary_standard_streams() {
   // Our own reads and writes use the handles directly; this is for anything
   // that goes through the C runtime's descriptors.
   for (int fd : {0, 1, 2}) (void)::_setmode(fd, _O_BINARY);

@@ -96,6 +96,13 @@ class Child {
 #endif
 };
 
+// write_some() on a child's standard input. A child that has gone makes the
+// write fail (EPIPE; ERROR_NO_DATA on Windows) without ending this process,
+// and the process's own handling of SIGPIPE (the application's) is left as
+// it is: on POSIX the signal is blocked for the calling thread during the
+// write, and the one the failed write raised is taken back.
+TransferResult write_to_child(Channel input, std::span<const std::span<const uint8_t>> buffers);
+
 // True when `channel` has bytes to read or has reached its end within
 // `timeout`; false when the time ran out first.
 bool wait_readable(Channel channel, std::chrono::milliseconds timeout);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -22,6 +23,23 @@ ExitOutcome outcome_of(int status) {
 }
 
 }  // namespace
+
+TransferResult write_to_child(Channel input, std::span<const std::span<const uint8_t>> buffers) {
+  sigset_t pipe_signal, pending, previous;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &previous);
+  sigpending(&pending);
+  const bool was_pending = sigismember(&pending, SIGPIPE) == 1;
+  TransferResult result = write_some(input, buffers);
+  if (result.error == EPIPE && !was_pending) {
+    const timespec now{0, 0};
+    while (::sigtimedwait(&pipe_signal, nullptr, &now) == -1 && errno == EINTR) {
+    }
+  }
+  ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  return result;
+}
 
 Child::Child(Child&& other) noexcept { *this = std::move(other); }
 
@@ -90,8 +108,6 @@ int Child::start(const std::vector<std::string>& argv, const ChildOptions& optio
     for (int* fd : {&in[1], &out[0], &err[0]}) close_channel(*fd);
     return rc;
   }
-  // A write to a child that has gone must fail, not end this process.
-  ::signal(SIGPIPE, SIG_IGN);
   started_ = true;
   id_ = pid;
   input_ = in[1];

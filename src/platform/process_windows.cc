@@ -264,6 +264,12 @@ std::optional<ExitOutcome> Child::wait(std::optional<std::chrono::milliseconds> 
   return outcome_;
 }
 
+TransferResult write_to_child(Channel input, std::span<const std::span<const uint8_t>> buffers) {
+  // No SIGPIPE here: a write to a child that has gone fails with
+  // ERROR_NO_DATA (ERROR_BROKEN_PIPE under Wine).
+  return write_some(input, buffers);
+}
+
 bool wait_readable(Channel channel, std::chrono::milliseconds timeout) {
   // Anonymous pipes have no overlapped I/O and their handles are not
   // waitable: look at what the pipe holds, and sleep a moment between looks

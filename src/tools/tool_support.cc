@@ -8,7 +8,7 @@
 namespace velmora_corvane_tts::tools {
 
 int tool_main(int argc, char** argv, int (*run)(int, char**)) {
-  platform::prepare_standard_streams();
+  platform::use_binary_standard_streams();
   std::vector<std::string> args = platform::command_line_arguments(argc, argv);
   std::vector<char*> pointers;
   for (std::string& arg : args) pointers.push_back(arg.data());

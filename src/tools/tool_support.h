@@ -51,7 +51,7 @@ class ToolArgs {
 
 // A tool's main: runs `run` with the arguments in UTF-8 (on Windows taken
 // from the wide command line) and the standard streams carrying bytes
-// unchanged (Windows opens them in text mode).
+// unchanged (Windows opens them in text mode). SIGPIPE keeps its default.
 int tool_main(int argc, char** argv, int (*run)(int, char**));
 
 // The whole of `text` as a number, or std::nullopt.

@@ -17,7 +17,7 @@ bool HelperProcess::send(std::string_view bytes) {
   while (done < bytes.size()) {
     std::span<const uint8_t> part(data + done, bytes.size() - done);
     platform::TransferResult r =
-        platform::write_some(child_.input(), std::span<const std::span<const uint8_t>>(&part, 1));
+        platform::write_to_child(child_.input(), std::span<const std::span<const uint8_t>>(&part, 1));
     if (r.error != 0 || r.count == 0) return false;
     done += r.count;
   }

@@ -158,15 +158,6 @@ std::string tts_request(const std::string& model_id, const std::string& model_di
       {model_id, model_dir, sid, language, static_cast<float>(speed), text});
 }
 
-std::vector<TtsReply> parse_tts_replies(const std::string& out) {
-  wire::SynthesisReplyReader reader;
-  reader.feed(out);
-  std::vector<TtsReply> replies;
-  while (auto reply = reader.next()) replies.push_back(std::move(*reply));
-  if (reader.pending() > 0) ADD_FAILURE() << "partial reply at byte " << out.size() - reader.pending();
-  return replies;
-}
-
 WavInfo wav_info(const std::string& wav) {
   WavInfo info;
   if (wav.size() < 44) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "common/coding.h"
 #include "wire/helper_process.h"
 #include "wire/wire.h"
@@ -109,9 +111,20 @@ std::string tts_request(const std::string& model_id, const std::string& model_di
                         const std::string& text, double speed = 1.0,
                         const std::string& language = "en");
 
-// Splits the helper's output into reply frames. A trailing partial frame
-// fails the current test.
-std::vector<TtsReply> parse_tts_replies(const std::string& out);
+// Splits the helper's output into reply frames of either mode. A trailing
+// torn frame fails the current test.
+template <typename Reply>
+std::vector<Reply> parse_reply_frames(const std::string& out) {
+  wire::ReplyReader<Reply> reader;
+  reader.feed(out);
+  std::vector<Reply> replies;
+  while (auto reply = reader.next()) replies.push_back(std::move(*reply));
+  if (reader.pending() > 0) ADD_FAILURE() << "torn reply at byte " << out.size() - reader.pending();
+  return replies;
+}
+inline std::vector<TtsReply> parse_tts_replies(const std::string& out) {
+  return parse_reply_frames<TtsReply>(out);
+}
 
 // Fields of a WAV reply.
 struct WavInfo {

@@ -100,15 +100,6 @@ Reply partial(uint64_t id, const std::string& text) { return {1, id, text}; }
 Reply final_reply(uint64_t id, const std::string& text) { return {2, id, text}; }
 Reply error_reply(uint64_t id, const std::string& text) { return {3, id, text}; }
 
-std::vector<Reply> parse_replies(const std::string& out) {
-  wire::StreamReplyReader reader;
-  reader.feed(out);
-  std::vector<Reply> replies;
-  while (auto reply = reader.next()) replies.push_back(std::move(*reply));
-  if (reader.pending() > 0) ADD_FAILURE() << "torn reply at byte " << out.size() - reader.pending();
-  return replies;
-}
-
 }  // namespace velmora_corvane_tts::testing
 
 namespace velmora_corvane_tts::wire {

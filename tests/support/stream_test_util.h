@@ -62,8 +62,9 @@ Reply partial(uint64_t id, const std::string& text);
 Reply final_reply(uint64_t id, const std::string& text);
 Reply error_reply(uint64_t id, const std::string& text);
 
-// Splits standard output into replies; fails the current test on a torn frame.
-std::vector<Reply> parse_replies(const std::string& out);
+inline std::vector<Reply> parse_replies(const std::string& out) {
+  return parse_reply_frames<Reply>(out);
+}
 
 }  // namespace velmora_corvane_tts::testing
 

@@ -1,8 +1,9 @@
-// The benchmark's side of vct-bench-bare: the runtime's own calls, made and
-// timed in a child process so that the benchmark process runs no runtime
-// threads of its own.
-#ifndef VELMORA_CORVANE_TTS_BENCH_BARE_CLIENT_H_
-#define VELMORA_CORVANE_TTS_BENCH_BARE_CLIENT_H_
+// The benchmark's side of the plain programs (`vct-bench --serve bare`, whose
+// requests and replies bare_runner.cc describes): the runtime's own calls,
+// made and timed in a child process so that the benchmark process runs no
+// runtime threads of its own.
+#ifndef VELMORA_CORVANE_TTS_BENCH_BARE_RUNNER_H_
+#define VELMORA_CORVANE_TTS_BENCH_BARE_RUNNER_H_
 
 #include <string>
 #include <vector>
@@ -32,7 +33,7 @@ class BareSynthesis {
 // One recording through the recogniser's C API, loaded when constructed.
 class BareRecognition {
  public:
-  BareRecognition(const Config& config, const std::string& model_dir, int32_t threads,
+  BareRecognition(const Config& config, const std::string& model_dir,
                   const std::string& audio_path);
 
   struct Session {
@@ -50,4 +51,4 @@ class BareRecognition {
 
 }  // namespace vct_bench
 
-#endif  // VELMORA_CORVANE_TTS_BENCH_BARE_CLIENT_H_
+#endif  // VELMORA_CORVANE_TTS_BENCH_BARE_RUNNER_H_

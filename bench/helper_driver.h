@@ -1,8 +1,8 @@
-// Drives the helper in stream mode over its pipes, the way an application
-// does: frames, replies, whole recordings, and a barrier that waits until
-// the helper has handled everything sent so far.
-#ifndef VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
-#define VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
+// Drives the helper over its pipes, the way an application does: synthesis
+// round trips; in stream mode frames, replies, whole recordings, and a
+// barrier that waits until the helper has handled everything sent so far.
+#ifndef VELMORA_CORVANE_TTS_BENCH_HELPER_DRIVER_H_
+#define VELMORA_CORVANE_TTS_BENCH_HELPER_DRIVER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +24,15 @@ inline constexpr uint8_t kOpen = 0, kAudio = 1, kFinish = 2;
 inline constexpr uint8_t kBarrier = 9;
 inline constexpr uint8_t kOpened = 0, kPartial = 1, kFinal = 2, kError = 3;
 
+// Plain English prose of exactly `chars` ASCII characters, ending in a full
+// stop: whole sentences, the last one cut to fit.
+std::string english_text(size_t chars);
+
+// A synthesis request frame (4-byte length, JSON body) for voice 0, "en",
+// speed 1.0.
+std::string synthesis_request_frame(const std::string& model_id, const std::string& dir,
+                                    const std::string& text);
+
 // Raw little-endian float32 samples from a file.
 std::vector<float> load_f32(const std::string& path);
 using velmora_corvane_tts::wire::stream_frame;
@@ -31,12 +40,14 @@ using velmora_corvane_tts::wire::stream_frame;
 // The Audio frame of the block of `audio` that starts at sample `at`.
 std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at);
 
-struct Reply {
-  uint8_t tag = 0;
-  uint64_t id = 0;
-  std::string payload;
-};
+using Reply = velmora_corvane_tts::wire::StreamReply;
 Reply read_reply(Child& child);
+
+// Writes a synthesis request `frame` to `child` and reads its reply into
+// `payload`, whose capacity is reused from one call to the next (so that
+// no large allocation falls inside the time). Dies when the reply is a
+// refusal. The seconds from the first byte written to the last read.
+double synthesis_round_trip(Child& child, const std::string& frame, std::string& payload);
 
 class StreamHelper {
  public:
@@ -63,7 +74,7 @@ class StreamHelper {
   // One recording in lock step, every request frame followed by a barrier:
   // for each frame of the session (Open, the Audio frames, Finish), the
   // bytes of the replies it drew, in the form the script of
-  // `vct-bench-floor stream` takes.
+  // the stream transport floor takes.
   std::string reply_script(const std::vector<float>& audio);
 
  private:
@@ -74,4 +85,4 @@ class StreamHelper {
 
 }  // namespace vct_bench
 
-#endif  // VELMORA_CORVANE_TTS_BENCH_STREAM_DRIVER_H_
+#endif  // VELMORA_CORVANE_TTS_BENCH_HELPER_DRIVER_H_

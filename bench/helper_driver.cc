@@ -1,12 +1,39 @@
-#include "stream_driver.h"
+#include "helper_driver.h"
 
 #include <algorithm>
 #include <cstring>
 #include <thread>
 
-#include "bench_text.h"
+#include "wire/wire.h"
 
 namespace vct_bench {
+
+std::string english_text(size_t chars) {
+  static const char* const kSentences[] = {
+      "The quick brown fox jumps over the lazy dog. ",
+      "Please turn on the lights in the kitchen. ",
+      "What is the weather going to be like tomorrow? ",
+      "Set a timer for ten minutes. ",
+      "I would like to order a large pizza with cheese. ",
+      "The meeting has been moved to next Thursday afternoon. ",
+      "Call my mother and tell her I will be late. ",
+      "How many people live in the city of London? ",
+      "Open the window and let some fresh air in. ",
+      "We need to buy milk, bread and eggs at the store. ",
+  };
+  if (chars == 0) return std::string();
+  std::string text;
+  for (size_t i = 0; text.size() < chars; ++i) text += kSentences[i % 10];
+  text.resize(chars - 1);
+  if (text.back() == ' ') text.back() = 'a';
+  return text + ".";
+}
+
+std::string synthesis_request_frame(const std::string& model_id, const std::string& dir,
+                                    const std::string& text) {
+  namespace wire = velmora_corvane_tts::wire;
+  return wire::synthesis_request_frame(wire::synthesis_request_json({model_id, dir, 0, "en", 1.0f, text}));
+}
 
 std::vector<float> load_f32(const std::string& path) {
   std::string raw = read_file(path);
@@ -19,6 +46,18 @@ std::string audio_frame(uint64_t id, const std::vector<float>& audio, size_t at)
   size_t n = std::min(kBlock, audio.size() - at);
   return stream_frame(kAudio, id,
                       std::string_view(reinterpret_cast<const char*>(audio.data() + at), n * 4));
+}
+
+double synthesis_round_trip(Child& child, const std::string& frame, std::string& payload) {
+  Clock::time_point start = Clock::now();
+  child.write_all(frame);
+  uint8_t header[5];
+  child.read_exact(header, sizeof header);
+  payload.resize(decode_fixed32(header + 1));
+  child.read_exact(payload.data(), payload.size());
+  const double seconds = seconds_since(start);
+  if (header[0] != 0) die("the helper refused a benchmark request: " + payload);
+  return seconds;
 }
 
 Reply read_reply(Child& child) {
