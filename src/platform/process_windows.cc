@@ -82,15 +82,14 @@ class InheritedHandles {
   LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
 };
 
-// A pipe whose `child` end is inheritable and whose `parent` end is not.
-// 0, or the system's error number.
+// A pipe whose `child` end is inheritable and whose `parent` end is not, at
+// any moment. 0, or the system's error number.
 int make_pipe(bool child_reads, DWORD buffer, OwnedHandle& parent, OwnedHandle& child) {
-  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   OwnedHandle read, write;
-  if (!::CreatePipe(read.out(), write.out(), &inherit, buffer)) return static_cast<int>(::GetLastError());
+  if (!::CreatePipe(read.out(), write.out(), nullptr, buffer)) return static_cast<int>(::GetLastError());
   parent = std::move(child_reads ? write : read);
   child = std::move(child_reads ? read : write);
-  if (!::SetHandleInformation(parent.get(), HANDLE_FLAG_INHERIT, 0)) {
+  if (!::SetHandleInformation(child.get(), HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT)) {
     return static_cast<int>(::GetLastError());
   }
   return 0;
@@ -218,11 +217,13 @@ int Child::start(const std::vector<std::string>& argv, const ChildOptions& optio
   startup.StartupInfo.hStdError = err_child.get();
   startup.lpAttributeList = handles.get();
   PROCESS_INFORMATION info{};
-  // No console window: the child's standard streams are these pipes, and a
-  // parent without a console (a desktop application) would otherwise show
-  // one.
+  // No console at all: the child's standard streams are these pipes. A
+  // parent without a console (a desktop application) would otherwise show a
+  // console window, and a hidden one (CREATE_NO_WINDOW) costs a console host
+  // process per child, which under Wine also holds this process's own
+  // standard streams open.
   if (!::CreateProcessW(program.c_str(), line.data(), nullptr, nullptr, TRUE,
-                        EXTENDED_STARTUPINFO_PRESENT | CREATE_NO_WINDOW, nullptr,
+                        EXTENDED_STARTUPINFO_PRESENT | DETACHED_PROCESS, nullptr,
                         working_dir.empty() ? nullptr : working_dir.c_str(), &startup.StartupInfo,
                         &info)) {
     return static_cast<int>(::GetLastError());
