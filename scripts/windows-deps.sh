@@ -29,7 +29,8 @@ read -r icu_package icu_version < <(source_of libicu-dev)
 
 # What a library's stamp holds: its version and a hash of how it is built.
 stamp_of() {  # name version
-  echo "$2 $( { declare -f "build_$1"; cat "${recipe_files[@]}"; } | sha256sum | cut -c1-16)"
+  echo "$2 $( { declare -f "build_$1" cmake_build write_pc; cat "${recipe_files[@]}"; } |
+    sha256sum | cut -c1-16)"
 }
 recipe_files=("$toolchain" "$root"/cmake/icu-common/*)
 done_already() { [ "$(cat "$prefix/.stamp-$1" 2>/dev/null)" = "$(stamp_of "$1" "$2")" ]; }
