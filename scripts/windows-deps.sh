@@ -59,7 +59,9 @@ fetch() {  # package=version...
   done
   local opts=(-o Dir::Etc::SourceList=/dev/null -o "Dir::Etc::SourceParts=$apt/sources.list.d"
               -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
-              -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache= -o APT::Sandbox::User=root)
+              -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
+              # (apt's download user may not reach the build tree)
+              -o APT::Sandbox::User="$(id -un)")
   say "fetching ${wanted[*]}"
   apt-get -qq "${opts[@]}" update
   (cd "$work/src" && apt-get -qq "${opts[@]}" source --download-only "${wanted[@]}" >/dev/null)
@@ -129,7 +131,8 @@ build_sndfile() {
 # cut without a dictionary.
 build_icu() {
   local major="${icu_version%%.*}"
-  local so="/usr/lib/x86_64-linux-gnu/libicudata.so.$major"
+  local so
+  so="$(dpkg -L "libicu$major" | grep "/libicudata\.so\.$major\$")"
   local data="$work/icu-data"
   rm -rf "$data"
   mkdir -p "$data/items" "$data/full"
