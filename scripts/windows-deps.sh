@@ -41,10 +41,10 @@ done_already() { [ "$(cat "$prefix/.stamp-$1" 2>/dev/null)" = "$(stamp_of "$1" "
 # alone. apt checks the signed indexes and, through them, the hashes of every
 # file the .dsc lists; dpkg-source then applies Debian's patches.
 fetch() {  # package=version...
-  local wanted=() spec
-  for spec in "$@"; do
-    [ -f "$work/src/${spec%%=*}.unpacked" ] &&
-      [ "$(cat "$work/src/${spec%%=*}.unpacked")" = "${spec#*=}" ] || wanted+=("$spec")
+  local wanted=() item
+  for item in "$@"; do
+    [ -f "$work/src/${item%%=*}.unpacked" ] &&
+      [ "$(cat "$work/src/${item%%=*}.unpacked")" = "${item#*=}" ] || wanted+=("$item")
   done
   ((${#wanted[@]})) || return 0
   local apt="$work/apt"
@@ -65,8 +65,8 @@ fetch() {  # package=version...
   say "fetching ${wanted[*]}"
   apt-get -qq "${opts[@]}" update
   (cd "$work/src" && apt-get -qq "${opts[@]}" source --download-only "${wanted[@]}" >/dev/null)
-  for spec in "${wanted[@]}"; do
-    local name="${spec%%=*}" version="${spec#*=}"
+  for item in "${wanted[@]}"; do
+    local name="${item%%=*}" version="${item#*=}"
     local dsc="$work/src/${name}_${version#*:}.dsc"
     rm -rf "$work/src/$name"
     # (dpkg-source cannot check the uploader's signature without Debian's
