@@ -7,8 +7,10 @@
 #     and clang 14 with its runtime libraries for the fuzz targets);
 #   - the pinned speech runtime from npm (package-lock.json, checked by npm ci).
 # With --windows it also installs what the Windows build and its tests need:
-# the mingw-w64 cross compiler, Wine, and the runtime's Windows DLLs
-# (sherpa-onnx-win-x64, pinned and hash-checked in windows-runtime.lock).
+# the mingw-w64 cross compiler, Wine, the runtime's Windows DLLs
+# (sherpa-onnx-win-x64, pinned and hash-checked in windows-runtime.lock), and
+# what scripts/windows-deps.sh needs to build the client library's libraries
+# for Windows (dpkg-source, ICU's icupkg).
 # Fast when everything is already in place.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,7 +29,8 @@ packages=(cmake ninja-build g++ libgtest-dev libgmock-dev rapidjson-dev
           clang-14 libclang-rt-14-dev)  # the last two: libFuzzer and its sanitizers
 command -v npm >/dev/null 2>&1 || packages+=(nodejs npm)
 # googletest: its sources, which the Windows build compiles for the unit tests.
-((windows)) && packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine googletest)
+((windows)) && packages+=(g++-mingw-w64-x86-64-posix mingw-w64-tools wine64 wine googletest
+                          dpkg-dev icu-devtools)
 
 missing=()
 for p in "${packages[@]}"; do

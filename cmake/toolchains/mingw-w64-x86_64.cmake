@@ -19,3 +19,21 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+
+# The third-party libraries of the client library and the tools (libsoxr,
+# libsndfile, ICU) are built for Windows by scripts/windows-deps.sh into
+# <build>/deps and found there through pkg-config, never the build machine's
+# own .pc files. The prefix is also a root path, so that the libraries
+# pkg-config names are found where it says they are. Not in the projects of
+# CMake's compiler checks: they read this file too, in the same process, with
+# a build directory of their own.
+get_property(vct_in_try_compile GLOBAL PROPERTY IN_TRY_COMPILE)
+if(NOT vct_in_try_compile)
+  if(NOT VCT_WINDOWS_DEPS)
+    set(VCT_WINDOWS_DEPS "${CMAKE_BINARY_DIR}/deps")
+  endif()
+  set(ENV{PKG_CONFIG_LIBDIR} "${VCT_WINDOWS_DEPS}/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_PATH} "")
+  set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
+  list(APPEND CMAKE_FIND_ROOT_PATH "${VCT_WINDOWS_DEPS}")
+endif()
