@@ -2,9 +2,10 @@
 # Builds the helper for release and writes its packages into dist/:
 #   velmora-corvane-tts-<version>-linux-x64.tar.gz  the install tree under one top folder
 #   velmora-corvane-tts_<version>_amd64.deb         the same tree under /usr
-#   velmora-corvane-tts-<version>-windows-x64.zip   the Windows tree (the .exe and
-#                                                   the two DLLs in bin/), cross-built
-#                                                   with scripts/build-windows.sh
+#   velmora-corvane-tts-<version>-windows-x64.zip   the Windows tree (the .exe, the
+#                                                   three tools when the client build is
+#                                                   on, and the two DLLs in bin/),
+#                                                   cross-built with scripts/build-windows.sh
 # --no-windows leaves the zip out (it needs mingw-w64 and a second build).
 # The build is RelWithDebInfo (the configuration the test suite runs) in
 # build-package/, stripped on install; the split debug information stays in

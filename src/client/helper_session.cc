@@ -48,7 +48,8 @@ Result<std::string> helper_program(const HelperOptions& options) {
                  "Cannot find the running program to find the helper beside it");
   }
   size_t slash = self->find_last_of("/\\");
-  return self->substr(0, slash == std::string::npos ? 0 : slash + 1) + "velmora-corvane-tts";
+  return self->substr(0, slash == std::string::npos ? 0 : slash + 1) + "velmora-corvane-tts" +
+         std::string(platform::kProgramSuffix);
 }
 
 HelperSession::HelperSession(const HelperOptions& options, OutputHandler on_output,

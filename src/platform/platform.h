@@ -7,9 +7,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace velmora_corvane_tts::platform {
 
@@ -56,6 +59,11 @@ std::string describe_os_error(int error);
 // no such signal), and makes the C runtime's standard streams carry bytes
 // unchanged (Windows opens them in text mode).
 void prepare_standard_streams();
+
+// Makes the C runtime's standard streams carry bytes unchanged (Windows opens
+// them in text mode: CRLF for LF on output, input ending at 0x1A). Nothing
+// on POSIX; the handling of SIGPIPE is left as it is.
+void use_binary_standard_streams();
 
 // How the C library's allocator serves large blocks for the work that
 // follows. The speech runtime allocates and frees tens of megabytes on every
@@ -128,6 +136,23 @@ bool read_file_start(const std::string& path, std::span<uint8_t> out);
 // The absolute path of the running program (UTF-8), or std::nullopt when
 // the system cannot say.
 std::optional<std::string> executable_path();
+
+// The program's arguments as UTF-8, argv[0] first, for main's `argc` and
+// `argv`. POSIX: argv as given. Windows: the wide command line converted,
+// since the C runtime's argv is in the ANSI code page and loses what it
+// cannot hold.
+std::vector<std::string> command_line_arguments(int argc, char** argv);
+
+// The ending of a program's file name: ".exe" on Windows, none elsewhere.
+#if defined(_WIN32)
+inline constexpr std::string_view kProgramSuffix = ".exe";
+#else
+inline constexpr std::string_view kProgramSuffix = "";
+#endif
+
+// std::fopen for a UTF-8 path (Windows opens it through the wide API; its
+// fopen reads paths in the ANSI code page). Sets errno on failure.
+std::FILE* open_file(const std::string& path, const char* mode);
 
 // The standard error channel.
 Channel standard_error();

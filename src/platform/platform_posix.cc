@@ -57,6 +57,8 @@ std::string describe_os_error(int error) {
 
 void prepare_standard_streams() { ::signal(SIGPIPE, SIG_IGN); }
 
+void use_binary_standard_streams() {}
+
 namespace {
 constexpr int kReusedBlockLimit = 32 << 20;
 constexpr int kFreshBlockLimit = 1 << 20;
@@ -192,6 +194,14 @@ std::optional<std::string> executable_path() {
 }
 
 Channel standard_error() { return STDERR_FILENO; }
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
 
 bool is_terminal(Channel channel) { return ::isatty(channel) == 1; }
 

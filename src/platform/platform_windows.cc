@@ -7,9 +7,22 @@
 #include <algorithm>
 #include <climits>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string_view>
+
+#include "platform/wide_text_windows.h"
+
+// The C runtime's command-line parser (msvcrt exports it; mingw-w64 declares
+// it in no public header).
+extern "C" {
+struct StartupInfo {
+  int new_mode;
+};
+__declspec(dllimport) int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
+                                         int expand_wildcards, StartupInfo* info);
+}
 
 namespace velmora_corvane_tts::platform {
 namespace {
@@ -23,31 +36,6 @@ constexpr size_t kJoinedWrite = 16 * 1024;
 HANDLE handle_of(Channel channel) { return static_cast<HANDLE>(channel); }
 
 int last_error() { return static_cast<int>(::GetLastError()); }
-
-// UTF-16 for a UTF-8 path; false when the path holds a NUL character or is not
-// valid UTF-8 (such a path names no file).
-bool to_wide(std::string_view utf8, std::wstring& out) {
-  out.clear();
-  if (utf8.empty()) return true;
-  if (utf8.find('\0') != std::string_view::npos || utf8.size() > INT_MAX) return false;
-  int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                                static_cast<int>(utf8.size()), nullptr, 0);
-  if (n <= 0) return false;
-  out.resize(static_cast<size_t>(n));
-  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
-                               static_cast<int>(utf8.size()), out.data(), n) == n;
-}
-
-std::string to_utf8(std::wstring_view wide) {
-  if (wide.empty() || wide.size() > INT_MAX) return {};
-  int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
-                                nullptr, nullptr);
-  if (n <= 0) return {};
-  std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
-                        nullptr, nullptr);
-  return out;
-}
 
 // Owner of one file handle.
 class File {
@@ -86,6 +74,30 @@ class File {
 };
 
 }  // namespace
+
+bool to_wide(std::string_view utf8, std::wstring& out) {
+  out.clear();
+  if (utf8.empty()) return true;
+  if (utf8.find('\0') != std::string_view::npos || utf8.size() > INT_MAX) return false;
+  int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                                static_cast<int>(utf8.size()), nullptr, 0);
+  if (n <= 0) return false;
+  out.resize(static_cast<size_t>(n));
+  return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(),
+                               static_cast<int>(utf8.size()), out.data(), n) == n;
+}
+
+std::string to_utf8(std::wstring_view wide) {
+  if (wide.empty() || wide.size() > INT_MAX) return {};
+  int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                nullptr, nullptr);
+  if (n <= 0) return {};
+  std::string out(static_cast<size_t>(n), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n,
+                        nullptr, nullptr);
+  return out;
+}
+
 
 TransferResult read_some(Channel channel, void* buffer, size_t size) {
   DWORD want = static_cast<DWORD>(std::min(size, kLargestTransfer));
@@ -147,7 +159,9 @@ std::string describe_os_error(int error) {
   return utf8 + " (os error " + std::to_string(error) + ")";
 }
 
-void prepare_standard_streams() {
+void prepare_standard_streams() { use_binary_standard_streams(); }
+
+void use_binary_standard_streams() {
   // Our own reads and writes use the handles directly; this is for anything
   // that goes through the C runtime's descriptors.
   for (int fd : {0, 1, 2}) (void)::_setmode(fd, _O_BINARY);
@@ -232,6 +246,30 @@ std::optional<std::string> executable_path() {
 Channel standard_error() { return ::GetStdHandle(STD_ERROR_HANDLE); }
 
 bool is_terminal(Channel channel) { return ::GetFileType(handle_of(channel)) == FILE_TYPE_CHAR; }
+
+std::FILE* open_file(const std::string& path, const char* mode) {
+  std::wstring wide_path, wide_mode;
+  if (!to_wide(path, wide_path) || wide_path.empty() || !to_wide(mode, wide_mode)) {
+    errno = ENOENT;
+    return nullptr;
+  }
+  return ::_wfopen(wide_path.c_str(), wide_mode.c_str());
+}
+
+std::vector<std::string> command_line_arguments(int argc, char** argv) {
+  // The C runtime's own wide parse of the command line (the rules argv is
+  // made by), without loading shell32 for CommandLineToArgvW.
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  StartupInfo info{0};
+  if (__wgetmainargs(&count, &wide, &environment, 0, &info) < 0 || wide == nullptr) {
+    return std::vector<std::string>(argv, argv + argc);
+  }
+  std::vector<std::string> args;
+  for (int i = 0; i < count; ++i) args.push_back(to_utf8(wide[i]));
+  return args;
+}
 
 std::string describe_end_code(int code) {
   char text[16];

@@ -1,8 +1,9 @@
 // Starting a program as a child process with its three standard streams on
 // pipes, and ending and waiting for it. Each system has its own
-// implementation file (process_posix.cc; a Windows one can follow on
-// CreateProcess). Nothing here names a file descriptor, a signal or fork:
-// the pipes are Channels, and an ended child is an ExitOutcome.
+// implementation file (process_posix.cc, process_windows.cc). Nothing here
+// names a file descriptor, a signal, fork or CreateProcess: the pipes are
+// Channels, and an ended child is an ExitOutcome. Arguments and paths are
+// UTF-8 (Windows converts them to UTF-16).
 #ifndef VELMORA_CORVANE_TTS_PLATFORM_PROCESS_H_
 #define VELMORA_CORVANE_TTS_PLATFORM_PROCESS_H_
 
@@ -90,6 +91,9 @@ class Child {
   Channel output_ = kNoChannel;
   Channel error_ = kNoChannel;
   std::optional<ExitOutcome> outcome_;
+#if defined(_WIN32)
+  void* process_ = nullptr;  // the process's handle, owned
+#endif
 };
 
 // write_some() on a child's standard input. A child that has gone makes the

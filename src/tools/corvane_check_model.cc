@@ -48,8 +48,14 @@ constexpr size_t kShownLines = 40;
 // faults the helper's own checks cannot see (docs/robustness.md).
 std::string explain_end(Kind kind, const velmora_corvane::Error& error) {
   const std::string& how = error.message();
-  bool exited_255 = how.ends_with("status 255");
-  bool crashed = how.find("SIGSEGV") != std::string::npos || how.find("SIGBUS") != std::string::npos;
+  // exit(-1) in the runtime: status 255 on POSIX, -1 on Windows. A bad
+  // memory access: SIGSEGV or SIGBUS on POSIX, an access violation
+  // (0xC0000005) or an in-page error (0xC0000006) on Windows.
+  bool exited_255 = how.ends_with("status 255") || how.ends_with("status -1");
+  bool crashed = false;
+  for (const char* name : {"SIGSEGV", "SIGBUS", "0xC0000005", "0xC0000006"}) {
+    crashed = crashed || how.find(name) != std::string::npos;
+  }
   switch (kind) {
     case Kind::kKokoro:
       if (exited_255) {
@@ -221,4 +227,6 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace velmora_corvane_tts::tools
 
-int main(int argc, char** argv) { return velmora_corvane_tts::tools::run(argc, argv); }
+int main(int argc, char** argv) {
+  return velmora_corvane_tts::tools::tool_main(argc, argv, velmora_corvane_tts::tools::run);
+}

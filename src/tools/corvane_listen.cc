@@ -4,6 +4,7 @@
 // transcript goes to standard output.
 #include <sndfile.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <optional>
 #include <cstring>
@@ -51,6 +52,9 @@ constexpr size_t kBlockFrames = 4096;
 
 struct SndfileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
+};
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 // Feeds `samples` to the recording: floats at 16 kHz as they are, anything
@@ -101,10 +105,15 @@ int run(int argc, char** argv) {
   if (!rate || *rate == 0) return usage_error(kTool, "--rate takes a positive whole number");
   if (format != "s16le" && format != "f32le") return usage_error(kTool, "--format is s16le or f32le");
 
+  // The file is opened here, where its UTF-8 name is converted for the
+  // system, and libsndfile reads it through its descriptor.
+  std::unique_ptr<std::FILE, FileCloser> file;
   std::unique_ptr<SNDFILE, SndfileCloser> sound;
   SF_INFO info{};
   if (!raw) {
-    sound.reset(sf_open(files[0].c_str(), SFM_READ, &info));
+    file.reset(platform::open_file(files[0], "rb"));
+    if (!file) return fail(kTool, "cannot read " + files[0] + ": " + std::strerror(errno), 3);
+    sound.reset(sf_open_fd(fileno(file.get()), SFM_READ, &info, SF_FALSE));
     if (!sound) return fail(kTool, "cannot read " + files[0] + ": " + sf_strerror(nullptr), 3);
     if (info.samplerate <= 0 || info.channels <= 0) return fail(kTool, files[0] + " has no audio", 3);
     *rate = static_cast<uint32_t>(info.samplerate);
@@ -179,4 +188,6 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace velmora_corvane_tts::tools
 
-int main(int argc, char** argv) { return velmora_corvane_tts::tools::run(argc, argv); }
+int main(int argc, char** argv) {
+  return velmora_corvane_tts::tools::tool_main(argc, argv, velmora_corvane_tts::tools::run);
+}

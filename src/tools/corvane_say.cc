@@ -16,6 +16,7 @@
 
 #include "common/coding.h"
 #include "common/text.h"
+#include "platform/platform.h"
 #include "tools/sentence_splitter.h"
 #include "tools/tool_support.h"
 #include "tts/corvane_tts_protocol.h"
@@ -142,7 +143,7 @@ int run(int argc, char** argv) {
 
   std::FILE* file = stdout;
   if (!output.empty()) {
-    file = std::fopen(output.c_str(), "wb");
+    file = platform::open_file(output, "wb");
     if (file == nullptr) {
       return fail("corvane-say", "cannot write " + output + ": " + std::strerror(errno), 3);
     }
@@ -218,4 +219,6 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace velmora_corvane_tts::tools
 
-int main(int argc, char** argv) { return velmora_corvane_tts::tools::run(argc, argv); }
+int main(int argc, char** argv) {
+  return velmora_corvane_tts::tools::tool_main(argc, argv, velmora_corvane_tts::tools::run);
+}

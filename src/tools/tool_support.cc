@@ -3,7 +3,18 @@
 #include <cstdio>
 #include <iostream>
 
+#include "platform/platform.h"
+
 namespace velmora_corvane_tts::tools {
+
+int tool_main(int argc, char** argv, int (*run)(int, char**)) {
+  platform::use_binary_standard_streams();
+  std::vector<std::string> args = platform::command_line_arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& arg : args) pointers.push_back(arg.data());
+  pointers.push_back(nullptr);
+  return run(static_cast<int>(args.size()), pointers.data());
+}
 
 int fail(std::string_view tool, std::string_view message, int status) {
   std::cerr << tool << ": " << message << "\n";

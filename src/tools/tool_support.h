@@ -49,6 +49,11 @@ class ToolArgs {
   int status_ = 0;
 };
 
+// A tool's main: runs `run` with the arguments in UTF-8 (on Windows taken
+// from the wide command line) and the standard streams carrying bytes
+// unchanged (Windows opens them in text mode). SIGPIPE keeps its default.
+int tool_main(int argc, char** argv, int (*run)(int, char**));
+
 // The whole of `text` as a number, or std::nullopt.
 template <typename T>
 std::optional<T> parse_number(const std::string& text) {

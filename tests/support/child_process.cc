@@ -1,7 +1,7 @@
 #include "support/child_process.h"
 
-// The Windows build of the tests (unit tests run under Wine) starts no
-// processes: the parts that do are built on POSIX only.
+// Running a child is the same everywhere; the shell, the fixture scripts and
+// dropping privileges are POSIX only.
 #if !defined(_WIN32)
 #include <stdlib.h>
 #include <sys/wait.h>
@@ -24,8 +24,6 @@
 #include "common/coding.h"
 
 namespace velmora_corvane_tts::testing {
-
-#if !defined(_WIN32)
 
 ChildResult run_child(const std::vector<std::string>& argv, const std::string& input,
                       const ChildOptions& options) {
@@ -65,7 +63,6 @@ ChildResult run_child(const std::vector<std::string>& argv, const std::string& i
   }
   return result;
 }
-#endif  // !_WIN32
 
 std::string helper_path() {
   const char* wine = std::getenv("VCT_WINE_HELPER");
