@@ -106,7 +106,7 @@ set(VCT_INSTALLED_GUIDES protocol.md models.md shipping.md robustness.md benchma
 list(TRANSFORM VCT_INSTALLED_GUIDES PREPEND docs/)
 install(FILES ${VCT_INSTALLED_GUIDES} DESTINATION ${VCT_INSTALL_DOCDIR}/docs)
 
-# The client library (Linux, and Windows with VCT_WINDOWS_CLIENT): the archive, its public headers, a
+# The client library (Linux, and Windows unless VCT_WINDOWS_CLIENT is off): the archive, its public headers, a
 # CMake package (find_package(VelmoraCorvane), target VelmoraCorvane::client)
 # and a pkg-config file (velmora-corvane-client).
 if(VCT_CLIENT)

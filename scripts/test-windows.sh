@@ -4,8 +4,10 @@
 #   2. the end-to-end test programs of the Linux build (build/);
 #   3. the unit tests under Wine (ctest in build-windows/);
 #   4. the end-to-end suites (synthesis, stream mode, smoke test, the real
-#      streaming model) against the Windows helper under Wine, through the
-#      launcher named by VCT_WINE_HELPER.
+#      streaming model, the client library) against the Windows helper under
+#      Wine, through the launcher named by VCT_WINE_HELPER, and the tools'
+#      suites against the Windows tools (launchers in VCT_WINE_TOOLS), which
+#      start the Windows helper beside them.
 # One Wine session serves the whole run: a prefix of its own, a persistent
 # wineserver and one idle Wine process, all started with their standard
 # streams on the null device. Without them every test's first Wine process
@@ -25,7 +27,7 @@ part "build (Windows)" "$t"
 t=$(seconds)
 scripts/bootstrap.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-nice -n 10 cmake --build build -j2 --target e2e_tests
+nice -n 10 cmake --build build -j2 --target e2e_tests client_e2e_tests tools_e2e_tests
 part "build (Linux test programs)" "$t"
 
 t=$(seconds)
@@ -62,6 +64,7 @@ part "unit tests under Wine" "$t"
 
 t=$(seconds)
 VCT_WINE_HELPER="$root/build-windows/velmora-corvane-tts-wine" \
+  VCT_WINE_TOOLS="$root/build-windows/wine-tools" \
   nice -n 10 ctest --test-dir build --output-on-failure -j2 --timeout 900 -L e2e || status=1
 part "end-to-end suites, Windows helper" "$t"
 

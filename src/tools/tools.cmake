@@ -25,4 +25,11 @@ foreach(tool corvane-say corvane-listen corvane-check-model)
   target_compile_options(${tool} PRIVATE ${VCT_WARNINGS})
   # Beside the helper, where they look for it.
   set_target_properties(${tool} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
+  if(WIN32)
+    # For the tools' tests of the Linux build (VCT_WINE_TOOLS): the tool
+    # under Wine, arguments passed on, in wine-tools/ under the tool's name.
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/wine-tools/${tool}"
+      CONTENT "#!/bin/sh\nexec '${CMAKE_SOURCE_DIR}/scripts/wine.sh' '$<TARGET_FILE:${tool}>' \"$@\"\n"
+      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+  endif()
 endforeach()

@@ -73,6 +73,17 @@ bool helper_under_wine() { return helper_path() != VCT_HELPER_PATH; }
 
 std::string native_helper_path() { return VCT_HELPER_PATH; }
 
+bool tools_under_wine() {
+  const char* wine = std::getenv("VCT_WINE_TOOLS");
+  return wine != nullptr && *wine != '\0';
+}
+
+std::string tool_path(const std::string& name) {
+  if (tools_under_wine()) return std::string(std::getenv("VCT_WINE_TOOLS")) + "/" + name;
+  const std::string helper = VCT_HELPER_PATH;
+  return helper.substr(0, helper.rfind('/') + 1) + name;
+}
+
 std::string broken_pipe_description() {
   return helper_under_wine() ? "Pipe not connected. (os error 233)" : "Broken pipe (os error 32)";
 }

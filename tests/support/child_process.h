@@ -45,6 +45,11 @@ std::string helper_path();
 bool helper_under_wine();
 // The helper built beside the tests (the Linux one), whatever helper_path() is.
 std::string native_helper_path();
+// Path of the command-line tool `name` built beside the helper, or of its
+// launcher in the directory named by VCT_WINE_TOOLS (the Windows tool under
+// Wine, which starts the Windows helper beside it).
+std::string tool_path(const std::string& name);
+bool tools_under_wine();
 
 // The description of a write to a pipe whose reader has gone, as the helper
 // reports it. Linux: EPIPE. The Windows helper gets ERROR_NO_DATA (232)

@@ -11,7 +11,7 @@
 namespace velmora_corvane_tts::testing {
 namespace {
 
-const std::string kCheck = std::string(VCT_TOOL_DIR) + "/corvane-check-model";
+const std::string kCheck = tool_path("corvane-check-model");
 
 class CorvaneCheckModel : public TtsModelSuite {};
 

@@ -7,7 +7,7 @@
 namespace velmora_corvane_tts::testing {
 namespace {
 
-const std::string kListen = std::string(VCT_TOOL_DIR) + "/corvane-listen";
+const std::string kListen = tool_path("corvane-listen");
 
 TEST(CorvaneListen, AWavFileOrRawInputGivesPartialLinesAndTheFinal) {
   TempDir dir;

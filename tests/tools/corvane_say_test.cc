@@ -10,7 +10,7 @@
 namespace velmora_corvane_tts::testing {
 namespace {
 
-const std::string kSay = std::string(VCT_TOOL_DIR) + "/corvane-say";
+const std::string kSay = tool_path("corvane-say");
 
 class CorvaneSay : public TtsModelSuite {};
 
