@@ -59,7 +59,12 @@ part "Wine session" "$t"
 
 status=0
 t=$(seconds)
-nice -n 10 ctest --test-dir build-windows --output-on-failure -j2 --timeout 600 || status=1
+# A test that fails is run once more: in a prefix that has just been made,
+# Wine has been seen to fail a CreateProcess with ERROR_INTERNAL_ERROR (1359)
+# once while its own services were still starting (the same test passed 65
+# runs in a row afterwards). A fault of ours fails both runs.
+nice -n 10 ctest --test-dir build-windows --output-on-failure -j2 --timeout 600 \
+  --repeat until-pass:2 || status=1
 part "unit tests under Wine" "$t"
 
 t=$(seconds)
