@@ -31,9 +31,7 @@ rm -rf "$build/cpack"
 (cd "$build" && cpack -G "$generators" -B cpack >/dev/null)
 packages=("$build/cpack")
 if [ "$windows" = 1 ]; then
-  scripts/build-windows.sh
-  rm -rf build-windows/cpack
-  (cd build-windows && cpack -G ZIP -B cpack >/dev/null)
+  scripts/build-windows.sh  # writes the zip into build-windows/cpack
   packages+=(build-windows/cpack)
 fi
 mkdir -p dist
